@@ -1,0 +1,31 @@
+// Random-access bytes that decoders read from: a file (platform layer) or a
+// block of memory. Decoders never learn which.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace audio {
+
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to n bytes at the current position; returns how many were read
+    // (fewer only at the end or on a read error).
+    virtual size_t read(void* dst, size_t n) = 0;
+    // Moves to an absolute position; false (position unchanged) past the end.
+    virtual bool seek(uint64_t pos) = 0;
+    virtual uint64_t tell() const = 0;
+    virtual uint64_t size() const = 0;
+};
+
+// Bytes owned by the caller, which must outlive the source.
+std::unique_ptr<ByteSource> make_memory_source(const void* data, uint64_t size);
+
+// The part [offset, offset + length) of another source; length 0 means "to the
+// end". Returns null when offset lies past the end.
+std::unique_ptr<ByteSource> make_section_source(std::unique_ptr<ByteSource> inner,
+                                                uint64_t offset, uint64_t length);
+
+}  // namespace audio

@@ -1,0 +1,40 @@
+# GoogleTest from Debian's sources (/usr/src/googletest), built with our own
+# compiler so the same tests run natively and as .exe files under Wine.
+include(GoogleTest)
+
+set(GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(EXISTS ${GOOGLETEST_SOURCE_DIR}/CMakeLists.txt)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(HAVE_GTEST ON)
+else()
+  find_package(GTest CONFIG QUIET)
+  if(GTest_FOUND)
+    add_library(gtest ALIAS GTest::gtest)
+    add_library(gtest_main ALIAS GTest::gtest_main)
+    set(HAVE_GTEST ON)
+  else()
+    message(WARNING "GoogleTest not found: tests are not built")
+    set(HAVE_GTEST OFF)
+  endif()
+endif()
+
+# add_gtest(name SOURCES ... LIBS ...): a test executable registered with CTest.
+# Natively each test case is its own CTest test; under Wine one process per
+# executable, since every Wine start costs a fraction of a second.
+function(add_gtest name)
+  if(NOT HAVE_GTEST)
+    return()
+  endif()
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBS} gtest_main gtest)
+  project_warnings(${name})
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${name} COMMAND ${name})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
+  endif()
+endfunction()

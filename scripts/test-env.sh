@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# A private environment for running the Windows program and its tests:
+# a virtual display (Xvfb), a PulseAudio server whose only sink is the null
+# sink "out" (record it with `parec -d out.monitor`), and a cached Wine prefix.
+#
+#   scripts/test-env.sh run CMD...   start, run CMD inside, stop; exits with CMD's code
+#   scripts/test-env.sh start        start and write build/testenv/env (source it)
+#   scripts/test-env.sh stop         stop what `start` started
+#
+# With KEEP_DISPLAY=1 an existing $DISPLAY is used instead of a virtual one.
+# Only processes this script started are ended, by the PIDs it recorded.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+state="$root/build/testenv"
+envfile="$state/env"
+
+start() {
+  mkdir -p "$state/runtime"
+  chmod 700 "$state/runtime"
+  : > "$state/pids"
+  export XDG_RUNTIME_DIR="$state/runtime"
+  export WINEPREFIX="${WINEPREFIX_OVERRIDE:-$root/build/wineprefix}"
+  export WINEDEBUG=-all
+  export WINEARCH=win32
+
+  if [ "${KEEP_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
+    echo "test-env: using display $DISPLAY"
+  else
+    local n=90
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    echo $! >> "$state/pids"
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+  fi
+
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+    --load=module-native-protocol-unix \
+    --load="module-null-sink sink_name=out rate=44100 channels=2" \
+    >"$state/pulse.log" 2>&1 &
+  echo $! >> "$state/pids"
+  export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl set-default-sink out >/dev/null
+
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "test-env: creating the Wine prefix (once)"
+    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p   # keep it alive between the many short Wine processes of the tests
+  wine cmd /c exit >/dev/null 2>&1 || true
+
+  cat > "$envfile" <<VARS
+export DISPLAY='$DISPLAY'
+export XDG_RUNTIME_DIR='$XDG_RUNTIME_DIR'
+export PULSE_SERVER='$PULSE_SERVER'
+export WINEPREFIX='$WINEPREFIX'
+export WINEDEBUG=-all
+export WINEARCH=win32
+VARS
+}
+
+stop() {
+  [ -f "$envfile" ] && { . "$envfile"; wineserver -k 2>/dev/null || true; }
+  if [ -f "$state/pids" ]; then
+    while read -r pid; do
+      [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    done < "$state/pids"
+    rm -f "$state/pids"
+  fi
+  rm -f "$envfile"
+}
+
+case "${1:-}" in
+  start) start ;;
+  stop) stop ;;
+  run)
+    shift
+    start
+    trap stop EXIT
+    set +e
+    "$@"
+    exit $?
+    ;;
+  *) echo "usage: $0 start|stop|run CMD..." >&2; exit 2 ;;
+esac
