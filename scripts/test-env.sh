@@ -8,14 +8,18 @@
 #   scripts/test-env.sh stop         stop what `start` started
 #
 # With KEEP_DISPLAY=1 an existing $DISPLAY is used instead of a virtual one.
+# TESTENV_DIR (default build/testenv) and WINEPREFIX_OVERRIDE let several
+# environments run side by side; a new prefix is copied from build/wineprefix
+# when that one exists, since creating a prefix takes minutes.
 # Only processes this script started are ended, by the PIDs it recorded.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-state="$root/build/testenv"
+state="${TESTENV_DIR:-$root/build/testenv}"
 envfile="$state/env"
 
 start() {
+  "$root/scripts/enable-i386.sh"
   mkdir -p "$state/runtime"
   chmod 700 "$state/runtime"
   : > "$state/pids"
@@ -44,8 +48,12 @@ start() {
   for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
   pactl set-default-sink out >/dev/null
 
+  local template="$root/build/wineprefix"
+  if [ ! -f "$WINEPREFIX/system.reg" ] && [ "$WINEPREFIX" != "$template" ] && [ -f "$template/system.reg" ]; then
+    cp -a "$template" "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "test-env: creating the Wine prefix (once)"
+    echo "test-env: creating the Wine prefix (once; minutes where 32-bit code is emulated)"
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   fi
   wineserver -p   # keep it alive between the many short Wine processes of the tests
