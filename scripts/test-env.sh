@@ -19,14 +19,17 @@ state="${TESTENV_DIR:-$root/build/testenv}"
 envfile="$state/env"
 
 start() {
-  "$root/scripts/enable-i386.sh"
   mkdir -p "$state/runtime"
   chmod 700 "$state/runtime"
   : > "$state/pids"
   export XDG_RUNTIME_DIR="$state/runtime"
-  export WINEPREFIX="${WINEPREFIX_OVERRIDE:-$root/build/wineprefix}"
+  export WINEARCH; WINEARCH=$("$root/scripts/wine-arch.sh")
+  export WINEPREFIX="${WINEPREFIX_OVERRIDE:-$root/build/wineprefix-$WINEARCH}"
   export WINEDEBUG=-all
-  export WINEARCH=win32
+  # WINE runs a Windows program of the build that this host can execute;
+  # TEST_PRESET names that build's CMake preset.
+  if [ "$WINEARCH" = win32 ]; then WINE=wine TEST_PRESET=mingw; else WINE=/usr/lib/wine/wine64 TEST_PRESET=mingw64; fi
+  export WINE TEST_PRESET
 
   if [ "${KEEP_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
     echo "test-env: using display $DISPLAY"
@@ -48,16 +51,19 @@ start() {
   for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
   pactl set-default-sink out >/dev/null
 
-  local template="$root/build/wineprefix"
+  local template="$root/build/wineprefix-$WINEARCH"
   if [ ! -f "$WINEPREFIX/system.reg" ] && [ "$WINEPREFIX" != "$template" ] && [ -f "$template/system.reg" ]; then
     cp -a "$template" "$WINEPREFIX"
   fi
+  mkdir -p "$WINEPREFIX"
+  # One server for the whole run, kept alive between the many short Wine
+  # processes of the tests.
+  wineserver -p || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "test-env: creating the Wine prefix (once; minutes where 32-bit code is emulated)"
-    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+    echo "test-env: creating the Wine prefix (once)"
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -i >/dev/null 2>&1 || true
   fi
-  wineserver -p   # keep it alive between the many short Wine processes of the tests
-  wine cmd /c exit >/dev/null 2>&1 || true
+  "$WINE" cmd /c exit >/dev/null 2>&1 || true
 
   cat > "$envfile" <<VARS
 export DISPLAY='$DISPLAY'
@@ -65,7 +71,9 @@ export XDG_RUNTIME_DIR='$XDG_RUNTIME_DIR'
 export PULSE_SERVER='$PULSE_SERVER'
 export WINEPREFIX='$WINEPREFIX'
 export WINEDEBUG=-all
-export WINEARCH=win32
+export WINEARCH='$WINEARCH'
+export WINE='$WINE'
+export TEST_PRESET='$TEST_PRESET'
 VARS
 }
 
@@ -85,8 +93,8 @@ case "${1:-}" in
   stop) stop ;;
   run)
     shift
-    start
     trap stop EXIT
+    start
     set +e
     "$@"
     exit $?
