@@ -1,0 +1,178 @@
+// Compressed WAVE formats (ADPCM, G.711, MP3, ...) decoded by the system's
+// ACM codecs into 16-bit PCM.
+#include <windows.h>
+#include <mmsystem.h>
+#include <mmreg.h>
+#include <msacm.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "bass.h"
+#include "platform.h"
+
+namespace audio {
+namespace {
+
+// Input is converted in pieces of at most this many bytes, so one call with
+// a large block cannot ask the codec for an unbounded output buffer.
+constexpr size_t kMaxChunk = 64 * 1024;
+
+// The fmt bytes as a WAVEFORMATEX the codecs can read: at least the 18-byte
+// header (a 16-byte PCM-style chunk gets cbSize 0), cbSize trimmed to the
+// extra bytes really present, and suitably aligned storage.
+class WaveFormatBuffer {
+public:
+    // False when the bytes are too short to be a wave format at all.
+    bool assign(const std::vector<uint8_t>& bytes) {
+        if (bytes.size() < 16) return false;
+        size_t total = std::max(bytes.size(), sizeof(WAVEFORMATEX));
+        storage_.assign((total + sizeof(uint64_t) - 1) / sizeof(uint64_t), 0);
+        std::memcpy(storage_.data(), bytes.data(), bytes.size());
+        WAVEFORMATEX* format = get();
+        size_t extra = bytes.size() > sizeof(WAVEFORMATEX) ? bytes.size() - sizeof(WAVEFORMATEX) : 0;
+        if (bytes.size() < sizeof(WAVEFORMATEX) || format->cbSize > extra)
+            format->cbSize = static_cast<WORD>(extra);
+        return format->nChannels != 0 && format->nSamplesPerSec != 0;
+    }
+
+    WAVEFORMATEX* get() { return reinterpret_cast<WAVEFORMATEX*>(storage_.data()); }
+
+private:
+    std::vector<uint64_t> storage_;
+};
+
+// 16-bit PCM with the given rate and channel count.
+WAVEFORMATEX pcm16_format(DWORD rate, WORD channels) {
+    WAVEFORMATEX pcm = {};
+    pcm.wFormatTag = WAVE_FORMAT_PCM;
+    pcm.nChannels = channels;
+    pcm.nSamplesPerSec = rate;
+    pcm.wBitsPerSample = 16;
+    pcm.nBlockAlign = static_cast<WORD>(channels * 2);
+    pcm.nAvgBytesPerSec = rate * pcm.nBlockAlign;
+    pcm.cbSize = 0;
+    return pcm;
+}
+
+class AcmConverter final : public BlockConverter {
+public:
+    AcmConverter(HACMSTREAM stream, const WAVEFORMATEX& output) : stream_(stream), output_(output) {}
+
+    ~AcmConverter() override { acmStreamClose(stream_, 0); }
+
+    AcmConverter(const AcmConverter&) = delete;
+    AcmConverter& operator=(const AcmConverter&) = delete;
+
+    AudioFormat output_format() const override {
+        return AudioFormat{output_.nSamplesPerSec, output_.nChannels};
+    }
+
+    // Converts what is pending plus the new bytes. Codecs take whole blocks
+    // only; the rest of a partial block waits for the next call.
+    bool convert(const uint8_t* in, size_t n, std::vector<int16_t>& out) override {
+        pending_.insert(pending_.end(), in, in + n);
+        size_t offset = 0;
+        bool ok = true;
+        while (ok && offset < pending_.size()) {
+            size_t chunk = std::min(pending_.size() - offset, kMaxChunk);
+            size_t used = 0;
+            ok = convert_chunk(pending_.data() + offset, chunk, out, &used);
+            if (used == 0) break;  // not even one whole block yet
+            offset += used;
+        }
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(offset));
+        return ok;
+    }
+
+private:
+    // One acmStreamConvert over src; *used receives the input bytes taken.
+    bool convert_chunk(uint8_t* src, size_t n, std::vector<int16_t>& out, size_t* used) {
+        DWORD dst_size = 0;
+        if (acmStreamSize(stream_, static_cast<DWORD>(n), &dst_size, ACM_STREAMSIZEF_SOURCE) != 0 ||
+            dst_size == 0) {
+            // Less than one block: the codec cannot size it, so it waits.
+            *used = 0;
+            return true;
+        }
+        dst_.resize(std::max<size_t>(dst_size, dst_.size()));
+
+        ACMSTREAMHEADER header = {};
+        header.cbStruct = sizeof(header);
+        header.pbSrc = src;
+        header.cbSrcLength = static_cast<DWORD>(n);
+        header.pbDst = dst_.data();
+        header.cbDstLength = static_cast<DWORD>(dst_.size());
+        if (acmStreamPrepareHeader(stream_, &header, 0) != 0) return false;
+
+        DWORD flags = ACM_STREAMCONVERTF_BLOCKALIGN;
+        if (first_) flags |= ACM_STREAMCONVERTF_START;
+        MMRESULT result = acmStreamConvert(stream_, &header, flags);
+        acmStreamUnprepareHeader(stream_, &header, 0);
+        if (result != 0) return false;
+        first_ = false;
+
+        size_t samples = header.cbDstLengthUsed / sizeof(int16_t);
+        const int16_t* pcm = reinterpret_cast<const int16_t*>(dst_.data());
+        out.insert(out.end(), pcm, pcm + samples);
+        *used = std::min<size_t>(header.cbSrcLengthUsed, n);
+        return true;
+    }
+
+    HACMSTREAM stream_;
+    WAVEFORMATEX output_;
+    bool first_ = true;             // the next conversion starts the stream
+    std::vector<uint8_t> pending_;  // input not yet taken by the codec
+    std::vector<uint8_t> dst_;      // output of one conversion
+};
+
+// Opens a non-real-time ACM stream from source to 16-bit PCM; on success
+// *output holds the PCM format chosen.
+HACMSTREAM open_stream(WAVEFORMATEX* source, WAVEFORMATEX* output) {
+    HACMSTREAM stream = nullptr;
+    *output = pcm16_format(source->nSamplesPerSec, source->nChannels);
+    if (acmStreamOpen(&stream, nullptr, source, output, nullptr, 0, 0,
+                      ACM_STREAMOPENF_NONREALTIME) == 0)
+        return stream;
+
+    // The codec cannot produce that exact format: let it propose 16-bit PCM.
+    WAVEFORMATEX suggested = {};
+    suggested.wFormatTag = WAVE_FORMAT_PCM;
+    suggested.wBitsPerSample = 16;
+    if (acmFormatSuggest(nullptr, source, &suggested, sizeof(suggested),
+                         ACM_FORMATSUGGESTF_WFORMATTAG | ACM_FORMATSUGGESTF_WBITSPERSAMPLE) != 0)
+        return nullptr;
+    if (suggested.wBitsPerSample != 16 || suggested.nChannels == 0) return nullptr;
+    *output = pcm16_format(suggested.nSamplesPerSec, suggested.nChannels);
+    if (acmStreamOpen(&stream, nullptr, source, output, nullptr, 0, 0,
+                      ACM_STREAMOPENF_NONREALTIME) == 0)
+        return stream;
+    return nullptr;
+}
+
+}  // namespace
+
+// A converter from the given WAVEFORMATEX bytes to 16-bit PCM, or null with
+// BASS_ERROR_FILEFORM when no installed codec takes the format.
+std::unique_ptr<BlockConverter> open_block_converter(const std::vector<uint8_t>& wave_format,
+                                                     int* error) {
+    *error = BASS_ERROR_FILEFORM;
+    WaveFormatBuffer source;
+    if (!source.assign(wave_format)) return nullptr;
+
+    WAVEFORMATEX output;
+    HACMSTREAM stream = open_stream(source.get(), &output);
+    if (stream == nullptr) return nullptr;
+
+    AcmConverter* converter = new (std::nothrow) AcmConverter(stream, output);
+    if (converter == nullptr) {
+        acmStreamClose(stream, 0);
+        *error = BASS_ERROR_MEM;
+        return nullptr;
+    }
+    *error = BASS_OK;
+    return std::unique_ptr<BlockConverter>(converter);
+}
+
+}  // namespace audio

@@ -1,0 +1,123 @@
+// The device thread: COM, the backend's whole life, and the refill loop all
+// live on it, so the caller's thread (a dialog with its own COM apartment)
+// is never touched.
+#include "device_thread.h"
+
+#include <objbase.h>
+
+#include <future>
+#include <thread>
+
+#include "bass.h"
+
+namespace audio {
+namespace {
+
+// A wait on the refill event gives up after this long, so a device that
+// stops signalling is noticed instead of hanging the thread.
+constexpr DWORD kRefillTimeoutMs = 500;
+
+class DeviceThread final : public OutputDevice {
+public:
+    DeviceThread() {
+        quit_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        start_event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+
+    // Asks the thread to stop the device, and waits until it has released it.
+    ~DeviceThread() override {
+        if (quit_event_ != nullptr) SetEvent(quit_event_);
+        if (thread_.joinable()) thread_.join();
+        if (quit_event_ != nullptr) CloseHandle(quit_event_);
+        if (start_event_ != nullptr) CloseHandle(start_event_);
+    }
+
+    DeviceThread(const DeviceThread&) = delete;
+    DeviceThread& operator=(const DeviceThread&) = delete;
+
+    // Starts the thread and waits for the backend's open to finish.
+    int open(BackendFactory make_backend, int device, uint32_t rate) {
+        if (quit_event_ == nullptr || start_event_ == nullptr) return BASS_ERROR_MEM;
+        std::future<int> opened = open_result_.get_future();
+        try {
+            thread_ = std::thread(&DeviceThread::run, this, make_backend, device, rate);
+        } catch (const std::exception&) {
+            return BASS_ERROR_MEM;
+        }
+        return opened.get();
+    }
+
+    // Hands the source to the thread, which queues its first sound and
+    // starts the device; waits for that to succeed or fail.
+    bool start(RenderSource* source, int* error) override {
+        if (started_) {
+            *error = BASS_ERROR_ALREADY;
+            return false;
+        }
+        started_ = true;
+        source_ = source;
+        std::future<int> result = start_result_.get_future();
+        SetEvent(start_event_);
+        *error = result.get();
+        return *error == BASS_OK;
+    }
+
+private:
+    // The thread's body: open, wait for start, refill until told to quit.
+    void run(BackendFactory make_backend, int device, uint32_t rate) {
+        HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+        {
+            std::unique_ptr<PlaybackBackend> backend = make_backend();
+            int error = backend ? backend->open(device, rate) : BASS_ERROR_MEM;
+            open_result_.set_value(error);
+            if (error == BASS_OK && wait_for_start()) {
+                error = backend->start(source_);
+                start_result_.set_value(error);
+                if (error == BASS_OK) refill_until_quit(*backend);
+                backend->stop();
+            }
+        }  // the backend is released here, before COM goes away
+        if (SUCCEEDED(com)) CoUninitialize();
+    }
+
+    // True when start() was called, false when the device is being destroyed first.
+    bool wait_for_start() {
+        HANDLE events[2] = {quit_event_, start_event_};
+        return WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+    }
+
+    // Feeds the device whenever it asks, until quit or a device failure.
+    void refill_until_quit(PlaybackBackend& backend) {
+        HANDLE events[2] = {quit_event_, backend.refill_event()};
+        for (;;) {
+            DWORD woke = WaitForMultipleObjects(2, events, FALSE, kRefillTimeoutMs);
+            if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) return;
+            if (!backend.refill(source_)) return;
+        }
+    }
+
+    std::thread thread_;
+    HANDLE quit_event_ = nullptr;   // set once, by the destructor
+    HANDLE start_event_ = nullptr;  // set once, by start()
+    RenderSource* source_ = nullptr;
+    bool started_ = false;
+    std::promise<int> open_result_;
+    std::promise<int> start_result_;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputDevice> open_on_device_thread(BackendFactory make_backend, int device,
+                                                    uint32_t rate, int* error) {
+    std::unique_ptr<DeviceThread> output(new (std::nothrow) DeviceThread());
+    if (!output) {
+        *error = BASS_ERROR_MEM;
+        return nullptr;
+    }
+    *error = output->open(make_backend, device, rate);
+    if (*error != BASS_OK) return nullptr;
+    return output;
+}
+
+}  // namespace audio

@@ -1,0 +1,122 @@
+// Audio files on Windows: a ByteSource over a file handle with a small read
+// buffer, so memory stays the same however long the file is.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "bass.h"
+#include "platform.h"
+
+namespace audio {
+namespace {
+
+// Decoders read a few bytes to a few kilobytes at a time; one buffer of this
+// size turns those into few system calls.
+constexpr size_t kReadBufferSize = 16 * 1024;
+
+class FileSource final : public ByteSource {
+public:
+    // Takes ownership of an open file handle whose size is already known.
+    FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
+
+    ~FileSource() override { CloseHandle(file_); }
+
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    // Copies from the buffer, refilling it as needed; large reads bypass it.
+    size_t read(void* dst, size_t n) override {
+        uint8_t* out = static_cast<uint8_t*>(dst);
+        size_t done = 0;
+        while (done < n && pos_ < size_) {
+            if (pos_ >= buffer_pos_ && pos_ < buffer_pos_ + buffer_len_) {
+                size_t offset = static_cast<size_t>(pos_ - buffer_pos_);
+                size_t count = std::min(n - done, buffer_len_ - offset);
+                std::memcpy(out + done, buffer_ + offset, count);
+                done += count;
+                pos_ += count;
+            } else if (n - done >= kReadBufferSize) {
+                size_t count = read_at(pos_, out + done, n - done);
+                if (count == 0) break;
+                done += count;
+                pos_ += count;
+            } else {
+                buffer_pos_ = pos_;
+                buffer_len_ = read_at(pos_, buffer_, kReadBufferSize);
+                if (buffer_len_ == 0) break;
+            }
+        }
+        return done;
+    }
+
+    // Moves the logical position only; the buffer stays valid for reuse.
+    bool seek(uint64_t pos) override {
+        if (pos > size_) return false;
+        pos_ = pos;
+        return true;
+    }
+
+    uint64_t tell() const override { return pos_; }
+    uint64_t size() const override { return size_; }
+
+private:
+    // Reads up to n bytes at absolute offset pos straight from the file;
+    // returns how many arrived (0 at the end or on an error).
+    size_t read_at(uint64_t pos, uint8_t* dst, size_t n) {
+        LARGE_INTEGER where;
+        where.QuadPart = static_cast<LONGLONG>(pos);
+        if (!SetFilePointerEx(file_, where, nullptr, FILE_BEGIN)) return 0;
+        size_t done = 0;
+        while (done < n) {
+            DWORD chunk = static_cast<DWORD>(std::min<size_t>(n - done, 1u << 30));
+            DWORD got = 0;
+            if (!ReadFile(file_, dst + done, chunk, &got, nullptr) || got == 0) break;
+            done += got;
+        }
+        return done;
+    }
+
+    HANDLE file_;
+    uint64_t size_;
+    uint64_t pos_ = 0;
+    uint64_t buffer_pos_ = 0;  // file offset of buffer_[0]
+    size_t buffer_len_ = 0;    // valid bytes in buffer_
+    uint8_t buffer_[kReadBufferSize];
+};
+
+}  // namespace
+
+// Opens path for reading. Others may read, rename or delete the file while
+// it is open (a playing file must not lock the user out of it).
+std::unique_ptr<ByteSource> open_file_source(const char* path, int* error) {
+    *error = BASS_ERROR_FILEOPEN;
+    if (path == nullptr || path[0] == '\0') return nullptr;
+
+    HANDLE file = CreateFileA(path, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+
+    // A directory opens on some systems (and with backup semantics); a pipe or
+    // device has no size to seek in. Only plain disk files are sources.
+    BY_HANDLE_FILE_INFORMATION info;
+    LARGE_INTEGER size;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !GetFileSizeEx(file, &size)) {
+        CloseHandle(file);
+        return nullptr;
+    }
+
+    FileSource* source = new (std::nothrow) FileSource(file, static_cast<uint64_t>(size.QuadPart));
+    if (source == nullptr) {
+        CloseHandle(file);
+        *error = BASS_ERROR_MEM;
+        return nullptr;
+    }
+    *error = BASS_OK;
+    return std::unique_ptr<ByteSource>(source);
+}
+
+}  // namespace audio

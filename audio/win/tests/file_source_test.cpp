@@ -1,0 +1,197 @@
+// The Windows file source: contents, seeking and sizes through the read
+// buffer, errors, and that an open file can still be renamed and deleted.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bass.h"
+#include "platform.h"
+
+namespace {
+
+// A fresh folder under the system's temp folder, removed with its files.
+class TempFolder {
+public:
+    TempFolder() {
+        char base[MAX_PATH];
+        GetTempPathA(MAX_PATH, base);
+        path_ = std::string(base) + "filesrc_" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~TempFolder() {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileA((path_ + "\\" + found.cFileName).c_str());
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryA(path_.c_str());
+    }
+    std::string file(const std::string& name) const { return path_ + "\\" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Bytes whose value at each offset differs from its neighbours, so a read
+// from the wrong place shows.
+std::vector<uint8_t> pattern(size_t size) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 7 + i / 251) & 0xff);
+    return bytes;
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, bytes.size());
+}
+
+std::unique_ptr<audio::ByteSource> open_ok(const std::string& path) {
+    int error = -1;
+    std::unique_ptr<audio::ByteSource> source = audio::open_file_source(path.c_str(), &error);
+    EXPECT_EQ(error, BASS_OK);
+    return source;
+}
+
+TEST(FileSource, ReadsWholeFileInSmallPiecesAcrossBufferBoundaries) {
+    TempFolder folder;
+    std::vector<uint8_t> bytes = pattern(100000);
+    write_file(folder.file("a.bin"), bytes);
+    auto source = open_ok(folder.file("a.bin"));
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->size(), bytes.size());
+
+    std::vector<uint8_t> got;
+    uint8_t piece[13];
+    size_t n;
+    while ((n = source->read(piece, sizeof(piece))) > 0) got.insert(got.end(), piece, piece + n);
+    EXPECT_EQ(got, bytes);
+    EXPECT_EQ(source->tell(), bytes.size());
+    EXPECT_EQ(source->read(piece, 1), 0u);
+}
+
+TEST(FileSource, SeeksAndReadsLargeAndSmallBlocksFromAnyPosition) {
+    TempFolder folder;
+    std::vector<uint8_t> bytes = pattern(300000);
+    write_file(folder.file("b.bin"), bytes);
+    auto source = open_ok(folder.file("b.bin"));
+    ASSERT_TRUE(source);
+
+    // Backwards and forwards, inside and outside the current buffer, and
+    // reads larger than the buffer that start inside it.
+    const struct { uint64_t pos; size_t length; } reads[] = {
+        {250000, 100}, {10, 5}, {20, 40000}, {5000, 3}, {299990, 100}, {0, 300000}, {123457, 70001},
+    };
+    for (const auto& r : reads) {
+        ASSERT_TRUE(source->seek(r.pos));
+        EXPECT_EQ(source->tell(), r.pos);
+        std::vector<uint8_t> got(r.length);
+        size_t expected = std::min<size_t>(r.length, bytes.size() - r.pos);
+        ASSERT_EQ(source->read(got.data(), r.length), expected) << "at " << r.pos;
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + expected, bytes.begin() + r.pos)) << "at " << r.pos;
+        EXPECT_EQ(source->tell(), r.pos + expected);
+    }
+}
+
+TEST(FileSource, SeekPastTheEndFailsAndKeepsThePosition) {
+    TempFolder folder;
+    write_file(folder.file("c.bin"), pattern(1000));
+    auto source = open_ok(folder.file("c.bin"));
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(source->seek(400));
+    EXPECT_FALSE(source->seek(1001));
+    EXPECT_EQ(source->tell(), 400u);
+    EXPECT_TRUE(source->seek(1000));
+    uint8_t byte;
+    EXPECT_EQ(source->read(&byte, 1), 0u);
+}
+
+TEST(FileSource, EmptyFileOpensWithSizeZero) {
+    TempFolder folder;
+    write_file(folder.file("empty.bin"), {});
+    auto source = open_ok(folder.file("empty.bin"));
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->size(), 0u);
+    uint8_t byte;
+    EXPECT_EQ(source->read(&byte, 1), 0u);
+}
+
+TEST(FileSource, MissingFileDirectoryAndEmptyNameFailWithFileOpen) {
+    TempFolder folder;
+    const char* names[] = {"", nullptr};
+    std::string missing = folder.file("missing.wav");
+    std::string paths[] = {missing, folder.path(), folder.path() + "\\"};
+    for (const std::string& path : paths) {
+        int error = BASS_OK;
+        EXPECT_FALSE(audio::open_file_source(path.c_str(), &error)) << path;
+        EXPECT_EQ(error, BASS_ERROR_FILEOPEN) << path;
+    }
+    for (const char* name : names) {
+        int error = BASS_OK;
+        EXPECT_FALSE(audio::open_file_source(name, &error));
+        EXPECT_EQ(error, BASS_ERROR_FILEOPEN);
+    }
+}
+
+TEST(FileSource, OpenFileCanBeRenamedAndDeletedWhileReading) {
+    TempFolder folder;
+    std::vector<uint8_t> bytes = pattern(50000);
+    std::string original = folder.file("playing.wav");
+    std::string renamed = folder.file("renamed.wav");
+    write_file(original, bytes);
+    auto source = open_ok(original);
+    ASSERT_TRUE(source);
+
+    EXPECT_TRUE(MoveFileA(original.c_str(), renamed.c_str())) << GetLastError();
+    std::vector<uint8_t> got(bytes.size());
+    EXPECT_EQ(source->read(got.data(), got.size()), bytes.size());
+    EXPECT_EQ(got, bytes);
+
+    EXPECT_TRUE(DeleteFileA(renamed.c_str())) << GetLastError();
+    // Reading on from an open, deleted file still works on Windows.
+    ASSERT_TRUE(source->seek(100));
+    uint8_t byte = 0;
+    EXPECT_EQ(source->read(&byte, 1), 1u);
+    EXPECT_EQ(byte, bytes[100]);
+}
+
+TEST(FileSource, OpensNamesWithCharactersOfTheAnsiCodePage) {
+    // "tëst_ü.wav": characters outside ASCII that code page 1252 and most
+    // other ANSI pages hold.
+    const wchar_t wide_name[] = L"t\u00ebst_\u00fc.wav";
+    char narrow_name[64];
+    BOOL lossy = FALSE;
+    // The UTF-8 code page holds every name and refuses the lossy flag.
+    BOOL* lossy_flag = GetACP() == CP_UTF8 ? nullptr : &lossy;
+    int length = WideCharToMultiByte(CP_ACP, 0, wide_name, -1, narrow_name, sizeof(narrow_name), nullptr,
+                                     lossy_flag);
+    if (length == 0 || lossy) GTEST_SKIP() << "the ANSI code page cannot hold the test name";
+
+    TempFolder folder;
+    std::vector<uint8_t> bytes = pattern(3000);
+    std::string path = folder.file(narrow_name);
+    // Created through the wide call, so only the narrow open is under test.
+    wchar_t wide_path[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide_path, MAX_PATH);
+    HANDLE file = CreateFileW(wide_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+
+    auto source = open_ok(path);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->size(), bytes.size());
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// Output through WASAPI in shared mode, driven by the audio engine's event:
+// the device thread wakes once per engine period and tops the buffer up to a
+// small target, so little sound is queued when a pause or stop comes.
+#include <windows.h>
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+#include <mmreg.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "bass.h"
+#include "playback_backend.h"
+#include "sample_convert.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace audio {
+namespace {
+
+// Buffer asked of the engine, in 100-ns units.
+constexpr REFERENCE_TIME kBufferDuration = 300000;  // 30 ms
+// The most sound kept queued, in milliseconds, whatever buffer the engine
+// grants: this bounds how late a pause or stop is heard.
+constexpr uint32_t kMaxQueuedMs = 30;
+
+// The subformat GUIDs of WAVE_FORMAT_EXTENSIBLE for float and integer PCM.
+const GUID kSubtypeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+const GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+// Stereo at `rate` as 32-bit float or 16-bit integer samples.
+WAVEFORMATEXTENSIBLE stereo_format(uint32_t rate, bool use_float) {
+    WAVEFORMATEXTENSIBLE format = {};
+    format.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    format.Format.nChannels = 2;
+    format.Format.nSamplesPerSec = rate;
+    format.Format.wBitsPerSample = use_float ? 32 : 16;
+    format.Format.nBlockAlign = static_cast<WORD>(2 * format.Format.wBitsPerSample / 8);
+    format.Format.nAvgBytesPerSec = rate * format.Format.nBlockAlign;
+    format.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+    format.Samples.wValidBitsPerSample = format.Format.wBitsPerSample;
+    format.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    format.SubFormat = use_float ? kSubtypeFloat : kSubtypePcm;
+    return format;
+}
+
+class WasapiBackend final : public PlaybackBackend {
+public:
+    ~WasapiBackend() override {
+        if (event_ != nullptr) CloseHandle(event_);
+    }
+
+    // Finds the endpoint and initialises a shared-mode client for it.
+    int open(int device, uint32_t rate) override {
+        ComPtr<IMMDeviceEnumerator> enumerator;
+        if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                    IID_PPV_ARGS(&enumerator))))
+            return BASS_ERROR_DRIVER;
+        int error = find_endpoint(enumerator.Get(), device);
+        if (error != BASS_OK) return error;
+
+        event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (event_ == nullptr) return BASS_ERROR_MEM;
+        if (!initialise_client(rate)) return BASS_ERROR_START;
+
+        UINT32 buffer_frames = 0;
+        if (FAILED(client_->SetEventHandle(event_)) || FAILED(client_->GetBufferSize(&buffer_frames)) ||
+            FAILED(client_->GetService(IID_PPV_ARGS(&render_client_))))
+            return BASS_ERROR_START;
+        target_frames_ = std::min<uint32_t>(buffer_frames, rate * kMaxQueuedMs / 1000);
+        if (!use_float_) scratch_.resize(static_cast<size_t>(buffer_frames) * 2);
+        return BASS_OK;
+    }
+
+    // Fills the queue before starting, so the first period is not silence.
+    int start(RenderSource* source) override {
+        if (!write_frames(source, target_frames_)) return BASS_ERROR_START;
+        if (FAILED(client_->Start())) return BASS_ERROR_START;
+        started_ = true;
+        return BASS_OK;
+    }
+
+    HANDLE refill_event() const override { return event_; }
+
+    // Tops the queue up to the target; the engine has taken some since last time.
+    bool refill(RenderSource* source) override {
+        UINT32 padding = 0;
+        if (FAILED(client_->GetCurrentPadding(&padding))) return false;
+        if (padding >= target_frames_) return true;
+        return write_frames(source, target_frames_ - padding);
+    }
+
+    void stop() override {
+        if (started_) client_->Stop();
+        started_ = false;
+    }
+
+private:
+    // Device 1 is the first active render endpoint in enumeration order,
+    // -1 the system's default one.
+    int find_endpoint(IMMDeviceEnumerator* enumerator, int device) {
+        if (device == -1) {
+            HRESULT hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device_);
+            return SUCCEEDED(hr) ? BASS_OK : BASS_ERROR_DRIVER;
+        }
+        ComPtr<IMMDeviceCollection> endpoints;
+        UINT count = 0;
+        if (FAILED(enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &endpoints)) ||
+            FAILED(endpoints->GetCount(&count)))
+            return BASS_ERROR_DRIVER;
+        if (device < 1 || static_cast<UINT>(device) > count) return BASS_ERROR_DEVICE;
+        return SUCCEEDED(endpoints->Item(static_cast<UINT>(device - 1), &device_)) ? BASS_OK
+                                                                                     : BASS_ERROR_DEVICE;
+    }
+
+    // Float stereo at our rate is what the mixer makes; 16-bit is the next
+    // best; last, let the engine convert the rate itself. A failed Initialize
+    // leaves a client unusable, so each try activates a fresh one.
+    bool initialise_client(uint32_t rate) {
+        const DWORD event_flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST;
+        const DWORD convert_flags = AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
+        struct Attempt {
+            bool use_float;
+            DWORD flags;
+        };
+        const Attempt attempts[] = {{true, event_flags}, {false, event_flags}, {true, event_flags | convert_flags}};
+        for (const Attempt& attempt : attempts) {
+            client_.Reset();
+            if (FAILED(device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                         reinterpret_cast<void**>(client_.GetAddressOf()))))
+                return false;
+            WAVEFORMATEXTENSIBLE format = stereo_format(rate, attempt.use_float);
+            if (SUCCEEDED(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, attempt.flags, kBufferDuration, 0,
+                                              &format.Format, nullptr))) {
+                use_float_ = attempt.use_float;
+                return true;
+            }
+        }
+        client_.Reset();
+        return false;
+    }
+
+    // Renders `frames` frames from source into the engine's buffer.
+    bool write_frames(RenderSource* source, uint32_t frames) {
+        if (frames == 0) return true;
+        BYTE* data = nullptr;
+        if (FAILED(render_client_->GetBuffer(frames, &data))) return false;
+        if (use_float_) {
+            source->render(reinterpret_cast<float*>(data), frames);
+        } else {
+            source->render(scratch_.data(), frames);
+            float_to_int16(scratch_.data(), reinterpret_cast<int16_t*>(data), static_cast<size_t>(frames) * 2);
+        }
+        return SUCCEEDED(render_client_->ReleaseBuffer(frames, 0));
+    }
+
+    ComPtr<IMMDevice> device_;
+    ComPtr<IAudioClient> client_;
+    ComPtr<IAudioRenderClient> render_client_;
+    HANDLE event_ = nullptr;     // signalled by the engine once per period
+    uint32_t target_frames_ = 0; // how full the buffer is kept
+    bool use_float_ = true;
+    bool started_ = false;
+    std::vector<float> scratch_;  // float frames before 16-bit conversion
+};
+
+}  // namespace
+
+std::unique_ptr<PlaybackBackend> make_wasapi_backend() {
+    return std::unique_ptr<PlaybackBackend>(new (std::nothrow) WasapiBackend());
+}
+
+}  // namespace audio
