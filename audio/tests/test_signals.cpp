@@ -1,0 +1,193 @@
+// Test signal generation, WAV building and measurement.
+#include "test_signals.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#ifndef AUDIO_TEST_DATA_DIR
+#error "AUDIO_TEST_DATA_DIR must name the test data folder"
+#endif
+
+namespace audio_test {
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+void put(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(value >> (8 * i)));
+}
+
+// In-place radix-2 FFT.
+void fft(std::vector<std::complex<double>>& a) {
+    size_t n = a.size();
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+        std::complex<double> w(std::cos(-2 * kPi / double(len)), std::sin(-2 * kPi / double(len)));
+        for (size_t i = 0; i < n; i += len) {
+            std::complex<double> wn(1);
+            for (size_t k = 0; k < len / 2; ++k) {
+                std::complex<double> u = a[i + k], v = a[i + k + len / 2] * wn;
+                a[i + k] = u + v;
+                a[i + k + len / 2] = u - v;
+                wn *= w;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<float> sine(double freq, uint32_t rate, uint32_t channels, size_t frames, double amplitude) {
+    std::vector<float> out(frames * channels);
+    for (size_t i = 0; i < frames; ++i) {
+        float v = float(amplitude * std::sin(2 * kPi * freq * double(i) / rate));
+        for (uint32_t c = 0; c < channels; ++c) out[i * channels + c] = v;
+    }
+    return out;
+}
+
+std::vector<uint8_t> encode_samples(const WavSpec& spec, const std::vector<float>& samples) {
+    std::vector<uint8_t> out;
+    uint16_t tag = spec.tag == 0xFFFE ? spec.subformat : spec.tag;
+    for (float s : samples) {
+        double v = std::max(-1.0, std::min(1.0, double(s)));
+        if (tag == 3 && spec.bits == 32) {
+            float f = float(v);
+            uint32_t bits;
+            std::memcpy(&bits, &f, 4);
+            put(out, bits, 4);
+        } else if (tag == 3 && spec.bits == 64) {
+            uint64_t bits;
+            std::memcpy(&bits, &v, 8);
+            put(out, bits, 8);
+        } else if (spec.bits == 8) {
+            out.push_back(uint8_t(std::lround(v * 127.0) + 128));
+        } else {
+            double scale = std::ldexp(1.0, spec.bits - 1) - 1;
+            put(out, uint64_t(int64_t(std::llround(v * scale))), spec.bits / 8);
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> fmt_body(const WavSpec& spec) {
+    std::vector<uint8_t> f;
+    uint16_t align = spec.block_align ? spec.block_align : uint16_t(spec.channels * spec.bits / 8);
+    put(f, spec.tag, 2);
+    put(f, spec.channels, 2);
+    put(f, spec.rate, 4);
+    put(f, uint64_t(spec.rate) * align, 4);
+    put(f, align, 2);
+    put(f, spec.bits, 2);
+    if (spec.tag == 0xFFFE) {
+        put(f, 22, 2);
+        put(f, spec.bits, 2);
+        put(f, 0, 4);  // channel mask
+        put(f, spec.subformat, 2);
+        const uint8_t tail[14] = {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+        f.insert(f.end(), tail, tail + 14);
+    }
+    return f;
+}
+
+WavBuilder& WavBuilder::chunk(const char id[4], const std::vector<uint8_t>& body) {
+    return chunk_with_size(id, uint32_t(body.size()), body);
+}
+
+WavBuilder& WavBuilder::chunk_with_size(const char id[4], uint32_t declared_size,
+                                        const std::vector<uint8_t>& body) {
+    chunks_.insert(chunks_.end(), id, id + 4);
+    put(chunks_, declared_size, 4);
+    chunks_.insert(chunks_.end(), body.begin(), body.end());
+    if (body.size() % 2) chunks_.push_back(0);  // pad byte
+    return *this;
+}
+
+std::vector<uint8_t> WavBuilder::build() const {
+    std::vector<uint8_t> out = {'R', 'I', 'F', 'F'};
+    put(out, chunks_.size() + 4, 4);
+    out.insert(out.end(), {'W', 'A', 'V', 'E'});
+    out.insert(out.end(), chunks_.begin(), chunks_.end());
+    return out;
+}
+
+std::vector<uint8_t> make_wav(const WavSpec& spec, const std::vector<float>& samples) {
+    return WavBuilder().chunk("fmt ", fmt_body(spec)).chunk("data", encode_samples(spec, samples)).build();
+}
+
+std::vector<float> decode_all(audio::Decoder& decoder, size_t max_frames) {
+    uint32_t channels = decoder.format().channels;
+    std::vector<float> out;
+    std::vector<float> block(4096 * channels);
+    size_t got;
+    while (out.size() / channels < max_frames && (got = decoder.read(block.data(), 4096)) > 0)
+        out.insert(out.end(), block.begin(), block.begin() + long(got * channels));
+    return out;
+}
+
+std::vector<float> channel(const std::vector<float>& interleaved, uint32_t channels, uint32_t index) {
+    std::vector<float> out;
+    for (size_t i = index; i < interleaved.size(); i += channels) out.push_back(interleaved[i]);
+    return out;
+}
+
+double rms(const std::vector<float>& samples, size_t begin, size_t end) {
+    end = std::min(end, samples.size());
+    if (end <= begin) return 0;
+    double sum = 0;
+    for (size_t i = begin; i < end; ++i) sum += double(samples[i]) * samples[i];
+    return std::sqrt(sum / double(end - begin));
+}
+
+double zero_crossing_frequency(const std::vector<float>& samples, uint32_t rate, size_t begin, size_t end) {
+    end = std::min(end, samples.size());
+    // Interpolated crossing instants, first to last, for sub-sample accuracy.
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (size_t i = begin + 1; i < end; ++i) {
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            double t = double(i - 1) + samples[i - 1] / (samples[i - 1] - samples[i]);
+            if (first < 0) first = t; else ++crossings;
+            last = t;
+        }
+    }
+    if (crossings == 0) return 0;
+    return crossings * double(rate) / (last - first);
+}
+
+double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double tone_hz) {
+    size_t n = 1;
+    while (n * 2 <= samples.size()) n *= 2;
+    std::vector<std::complex<double>> a(n);
+    for (size_t i = 0; i < n; ++i) {
+        double x = 2 * kPi * double(i) / double(n - 1);
+        double w = 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
+        a[i] = samples[i] * w;
+    }
+    fft(a);
+    size_t tone_bin = size_t(std::lround(tone_hz * double(n) / rate));
+    double tone = 0, spur = 0;
+    for (size_t k = 1; k < n / 2; ++k) {
+        double p = std::norm(a[k]);
+        bool near_tone = k + 8 >= tone_bin && k <= tone_bin + 8;
+        if (near_tone) tone = std::max(tone, p);
+        else spur = std::max(spur, p);
+    }
+    return 10 * std::log10(std::max(spur, 1e-300) / tone);
+}
+
+std::vector<uint8_t> read_data_file(const std::string& name) {
+    std::ifstream in(std::string(AUDIO_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace audio_test

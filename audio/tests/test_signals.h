@@ -1,0 +1,86 @@
+// Helpers for the audio tests: WAV files built in memory, sine signals, and
+// measurements of level, pitch and spectral purity.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "decoder.h"
+
+namespace audio_test {
+
+// A sine of `frames` frames, the same on every channel, interleaved.
+std::vector<float> sine(double freq, uint32_t rate, uint32_t channels, size_t frames, double amplitude);
+
+struct WavSpec {
+    uint16_t tag = 1;  // 1 PCM, 3 float, 0xFFFE extensible, others compressed
+    uint16_t subformat = 1;  // extensible only
+    uint32_t rate = 44100;
+    uint16_t channels = 1;
+    uint16_t bits = 16;
+    uint16_t block_align = 0;  // 0: computed from channels and bits
+};
+
+// Encodes interleaved samples (-1..1) as the sample data of a WAV format.
+std::vector<uint8_t> encode_samples(const WavSpec& spec, const std::vector<float>& samples);
+// The fmt chunk body for a spec.
+std::vector<uint8_t> fmt_body(const WavSpec& spec);
+
+// Builds RIFF/WAVE files chunk by chunk, with correct or deliberately wrong sizes.
+class WavBuilder {
+public:
+    WavBuilder& chunk(const char id[4], const std::vector<uint8_t>& body);
+    // A chunk whose header claims `declared_size` whatever the body holds.
+    WavBuilder& chunk_with_size(const char id[4], uint32_t declared_size, const std::vector<uint8_t>& body);
+    std::vector<uint8_t> build() const;
+
+private:
+    std::vector<uint8_t> chunks_;
+};
+
+// A complete, well-formed WAV of the samples.
+std::vector<uint8_t> make_wav(const WavSpec& spec, const std::vector<float>& samples);
+
+// Reads a decoder to its end (at most max_frames frames).
+std::vector<float> decode_all(audio::Decoder& decoder, size_t max_frames = 1 << 24);
+
+// One channel of interleaved samples.
+std::vector<float> channel(const std::vector<float>& interleaved, uint32_t channels, uint32_t index);
+// Root mean square of samples [begin, end).
+double rms(const std::vector<float>& samples, size_t begin = 0, size_t end = SIZE_MAX);
+// Frequency estimated from rising zero crossings over samples [begin, end).
+double zero_crossing_frequency(const std::vector<float>& samples, uint32_t rate, size_t begin = 0,
+                               size_t end = SIZE_MAX);
+// The strongest spectral component other than the tone at `tone_hz`, in dB
+// relative to the tone (Blackman-Harris windowed FFT of 2^k samples).
+double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double tone_hz);
+
+// Reads a file of the committed test data.
+std::vector<uint8_t> read_data_file(const std::string& name);
+
+// A BlockConverter that records what it is fed and answers each call with
+// `samples_per_call` frames of a constant value.
+class FakeConverter : public audio::BlockConverter {
+public:
+    struct Log {
+        std::vector<std::vector<uint8_t>> inputs;
+    };
+    FakeConverter(audio::AudioFormat format, size_t samples_per_call, std::shared_ptr<Log> log)
+        : format_(format), samples_per_call_(samples_per_call), log_(std::move(log)) {}
+    audio::AudioFormat output_format() const override { return format_; }
+    bool convert(const uint8_t* in, size_t n, std::vector<int16_t>& out) override {
+        log_->inputs.emplace_back(in, in + n);
+        out.insert(out.end(), samples_per_call_ * format_.channels, int16_t(8192));
+        return true;
+    }
+
+private:
+    audio::AudioFormat format_;
+    size_t samples_per_call_;
+    std::shared_ptr<Log> log_;
+};
+
+}  // namespace audio_test

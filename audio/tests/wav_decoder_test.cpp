@@ -1,0 +1,188 @@
+// WAV decoding: every sample format at the right level and pitch, odd chunk
+// layouts, sizes that lie, and compressed formats handed to the codec.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "bass.h"
+#include "probe.h"
+#include "test_signals.h"
+
+using namespace audio_test;
+
+namespace {
+
+// Opens a decoder on bytes in memory (kept alive by the caller).
+std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, int* error,
+                                           audio::ConverterFactory converters = nullptr) {
+    if (!converters) {
+        converters = [](const std::vector<uint8_t>&, int* e) -> std::unique_ptr<audio::BlockConverter> {
+            *e = BASS_ERROR_FILEFORM;
+            return nullptr;
+        };
+    }
+    return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), converters, error);
+}
+
+// The error of a refused file (or 0 if it opened).
+int open_error(const std::vector<uint8_t>& bytes) {
+    int error = 0;
+    return open_bytes(bytes, &error) ? 0 : error;
+}
+
+const double kSineRms = 0.5 / std::sqrt(2.0);
+
+}  // namespace
+
+TEST(WavDecoder, EveryPcmAndFloatFormatDecodesAtLevelAndPitch) {
+    struct Case {
+        uint16_t tag, subformat, bits;
+        uint32_t ctype;
+    } cases[] = {
+        {1, 1, 8, BASS_CTYPE_WAV_PCM},       {1, 1, 16, BASS_CTYPE_WAV_PCM},
+        {1, 1, 24, BASS_CTYPE_WAV_PCM},      {1, 1, 32, BASS_CTYPE_WAV_PCM},
+        {3, 3, 32, BASS_CTYPE_WAV_FLOAT},    {3, 3, 64, BASS_CTYPE_WAV_FLOAT},
+        {0xFFFE, 1, 16, BASS_CTYPE_WAV_PCM}, {0xFFFE, 1, 24, BASS_CTYPE_WAV_PCM},
+        {0xFFFE, 3, 32, BASS_CTYPE_WAV_FLOAT},
+    };
+    for (const Case& c : cases) {
+        for (uint16_t channels : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << "tag " << c.tag << " bits " << c.bits << " channels " << channels);
+            WavSpec spec;
+            spec.tag = c.tag;
+            spec.subformat = c.subformat;
+            spec.bits = c.bits;
+            spec.channels = channels;
+            spec.rate = 22050;
+            std::vector<uint8_t> wav = make_wav(spec, sine(1000, 22050, channels, 22050, 0.5));
+            int error = 0;
+            auto decoder = open_bytes(wav, &error);
+            ASSERT_TRUE(decoder) << error;
+            EXPECT_EQ(decoder->format().rate, 22050u);
+            EXPECT_EQ(decoder->format().channels, channels);
+            EXPECT_EQ(decoder->content_type(), c.ctype);
+            std::vector<float> samples = decode_all(*decoder);
+            ASSERT_EQ(samples.size(), size_t(22050) * channels);
+            std::vector<float> last = channel(samples, channels, channels - 1u);
+            EXPECT_NEAR(rms(last), kSineRms, c.bits == 8 ? 0.01 : 0.001);
+            EXPECT_NEAR(zero_crossing_frequency(last, 22050), 1000.0, 0.5);
+        }
+    }
+}
+
+TEST(WavDecoder, ChunksAroundDataAndOddSizesWithPadBytes) {
+    WavSpec spec;
+    std::vector<float> tone = sine(1000, 44100, 1, 4410, 0.5);
+    std::vector<uint8_t> odd_list = {1, 2, 3};  // odd size: a pad byte follows
+    std::vector<uint8_t> wav = WavBuilder()
+                                   .chunk("LIST", odd_list)
+                                   .chunk("fmt ", fmt_body(spec))
+                                   .chunk("fact", {4, 0, 0, 0})
+                                   .chunk("junk", std::vector<uint8_t>(7, 0xEE))
+                                   .chunk("data", encode_samples(spec, tone))
+                                   .chunk("LIST", odd_list)
+                                   .build();
+    int error = 0;
+    auto decoder = open_bytes(wav, &error);
+    ASSERT_TRUE(decoder) << error;
+    std::vector<float> samples = decode_all(*decoder);
+    ASSERT_EQ(samples.size(), tone.size());  // the chunk after data is not played
+    EXPECT_NEAR(samples[100], tone[100], 1e-4);
+}
+
+TEST(WavDecoder, OddSizedDataChunkThenMoreChunks) {
+    WavSpec spec;
+    spec.bits = 8;
+    std::vector<float> tone = sine(500, 44100, 1, 101, 0.5);  // 101 bytes: odd
+    std::vector<uint8_t> wav =
+        WavBuilder().chunk("fmt ", fmt_body(spec)).chunk("data", encode_samples(spec, tone)).chunk("LIST", {9, 9}).build();
+    int error = 0;
+    auto decoder = open_bytes(wav, &error);
+    ASSERT_TRUE(decoder);
+    EXPECT_EQ(decode_all(*decoder).size(), 101u);
+}
+
+TEST(WavDecoder, DataSizeUnknownOrLargerThanTheFileMeansToTheEnd) {
+    WavSpec spec;
+    std::vector<uint8_t> data = encode_samples(spec, sine(1000, 44100, 1, 1000, 0.5));
+    for (uint32_t declared : {0u, 0xFFFFFFFFu, 1000000u}) {
+        SCOPED_TRACE(declared);
+        std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(spec)).chunk_with_size("data", declared, data).build();
+        int error = 0;
+        auto decoder = open_bytes(wav, &error);
+        ASSERT_TRUE(decoder) << error;
+        EXPECT_EQ(decode_all(*decoder).size(), 1000u);
+    }
+}
+
+TEST(WavDecoder, TruncatedAndInvalidHeadersAreRefused) {
+    WavSpec spec;
+    std::vector<uint8_t> good = make_wav(spec, sine(1000, 44100, 1, 100, 0.5));
+    // Cut inside the RIFF header, the fmt chunk, and before any data chunk.
+    for (size_t cut : {4u, 11u, 20u, 30u, 36u}) {
+        SCOPED_TRACE(cut);
+        EXPECT_EQ(open_error(std::vector<uint8_t>(good.begin(), good.begin() + long(cut))), BASS_ERROR_FILEFORM);
+    }
+    // A fmt chunk that claims more than the file holds.
+    std::vector<uint8_t> long_fmt = WavBuilder().chunk_with_size("fmt ", 5000, fmt_body(spec)).build();
+    EXPECT_EQ(open_error(long_fmt), BASS_ERROR_FILEFORM);
+    // Too short a fmt chunk, no channels, an absurd rate, unsupported bits.
+    EXPECT_EQ(open_error(WavBuilder().chunk("fmt ", {1, 0, 1, 0}).chunk("data", {0, 0}).build()), BASS_ERROR_FILEFORM);
+    WavSpec bad = spec;
+    bad.channels = 0;
+    EXPECT_EQ(open_error(make_wav(bad, {})), BASS_ERROR_FILEFORM);
+    bad = spec;
+    bad.rate = 0;
+    EXPECT_EQ(open_error(make_wav(bad, {0.0f})), BASS_ERROR_FILEFORM);
+    bad = spec;
+    bad.tag = 3;
+    bad.bits = 16;
+    EXPECT_EQ(open_error(make_wav(bad, {0.0f})), BASS_ERROR_FILEFORM);
+    // Extensible with a truncated extension.
+    bad = spec;
+    bad.tag = 0xFFFE;
+    std::vector<uint8_t> ext = fmt_body(bad);
+    ext.resize(30);
+    EXPECT_EQ(open_error(WavBuilder().chunk("fmt ", ext).chunk("data", {0, 0}).build()), BASS_ERROR_FILEFORM);
+}
+
+TEST(WavDecoder, CompressedFormatsWithoutACodecAreRefused) {
+    WavSpec spec;
+    spec.tag = 0x11;  // IMA ADPCM
+    spec.bits = 4;
+    spec.block_align = 256;
+    std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(spec)).chunk("data", std::vector<uint8_t>(1024)).build();
+    EXPECT_EQ(open_error(wav), BASS_ERROR_FILEFORM);
+}
+
+TEST(WavDecoder, CompressedDataGoesToTheCodecInWholeBlocks) {
+    WavSpec spec;
+    spec.tag = 0x11;
+    spec.bits = 4;
+    spec.block_align = 256;
+    // 10 whole blocks and a partial one that cannot be decoded.
+    std::vector<uint8_t> data(256 * 10 + 100);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
+    std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(spec)).chunk("data", data).build();
+    auto log = std::make_shared<FakeConverter::Log>();
+    std::vector<uint8_t> seen_format;
+    audio::ConverterFactory fake = [&](const std::vector<uint8_t>& format, int*) {
+        seen_format = format;
+        return std::make_unique<FakeConverter>(audio::AudioFormat{44100, 1}, 505, log);
+    };
+    int error = 0;
+    auto decoder = open_bytes(wav, &error, fake);
+    ASSERT_TRUE(decoder) << error;
+    EXPECT_EQ(decoder->content_type(), uint32_t(BASS_CTYPE_WAV_CODEC));
+    EXPECT_EQ(seen_format, fmt_body(spec));  // the fmt chunk as it is in the file
+    std::vector<float> samples = decode_all(*decoder);
+    std::vector<uint8_t> fed;
+    for (const auto& input : log->inputs) {
+        EXPECT_EQ(input.size() % 256, 0u);
+        fed.insert(fed.end(), input.begin(), input.end());
+    }
+    EXPECT_EQ(fed, std::vector<uint8_t>(data.begin(), data.begin() + 2560));
+    // The codec's 16-bit output arrives as float.
+    ASSERT_EQ(samples.size(), log->inputs.size() * 505);
+    EXPECT_FLOAT_EQ(samples[0], 0.25f);
+}
