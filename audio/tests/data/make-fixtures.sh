@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Makes the small MP3 and Ogg Vorbis test files of this folder from sine
+# tones (sox), encoded with lame and oggenc. Run it from anywhere; the files
+# it writes are committed beside it.
+set -euo pipefail
+cd "$(dirname "$0")"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# tone NAME RATE CHANNELS SECONDS: a 1 kHz sine at half scale.
+tone() { sox -n -r "$2" -c "$3" -b 16 "$tmp/$1.wav" synth "$4" sine 1000 vol 0.5; }
+
+tone s44 44100 2 0.5
+tone s22 22050 1 0.5
+tone s8 8000 1 0.5
+tone s48 48000 2 0.5
+
+# MPEG-1 CBR with ID3v2 and ID3v1 tags (lame also writes an Info frame first).
+lame --quiet -b 96 --resample 44.1 --add-id3v2 --tt "Sine 1k" --ta "Tests" "$tmp/s44.wav" sine_1k_44100_stereo.mp3
+# MPEG-2 VBR (a Xing frame first), no tags.
+lame --quiet -V 6 --noreplaygain "$tmp/s22.wav" sine_1k_22050_mono_vbr.mp3
+# MPEG-2.5 CBR without the Info frame.
+lame --quiet -b 16 -t "$tmp/s8.wav" sine_1k_8000_mono.mp3
+
+oggenc -Q -q 0 "$tmp/s44.wav" -o sine_1k_44100_stereo.ogg
+oggenc -Q -q 0 "$tmp/s22.wav" -o sine_1k_22050_mono.ogg
+# 5.1 at 48 kHz: the tone on front left and front right only.
+sox -n -r 48000 -c 1 -b 16 "$tmp/silence.wav" trim 0 0.5
+sox -M "$tmp/s48.wav" "$tmp/silence.wav" "$tmp/silence.wav" "$tmp/silence.wav" "$tmp/silence.wav" "$tmp/s6.wav"
+oggenc -Q -q 0 "$tmp/s6.wav" 2>/dev/null -o sine_1k_48000_5point1.ogg
+ls -l ./*.mp3 ./*.ogg

@@ -1,0 +1,334 @@
+// MP3 frame finding: headers, tags at both ends, junk, the Xing/Info frame,
+// damage in the middle; and what the codec is given.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "bass.h"
+#include "le_bytes.h"
+#include "mp3_frame.h"
+#include "mp3_scanner.h"
+#include "probe.h"
+#include "test_signals.h"
+
+using namespace audio;
+using audio_test::FakeConverter;
+
+namespace {
+
+// MPEG-1 Layer III, 128 kbit/s, 44.1 kHz, joint stereo, no CRC: 417 bytes
+// (418 with padding).
+const uint8_t kHeader128[4] = {0xFF, 0xFB, 0x90, 0x40};
+
+// One frame: the header, then filler that holds no sync byte and tells the
+// frames apart.
+std::vector<uint8_t> frame(uint8_t tag, bool padded = false) {
+    Mp3FrameHeader h;
+    uint8_t header[4] = {kHeader128[0], kHeader128[1], uint8_t(kHeader128[2] | (padded ? 2 : 0)), kHeader128[3]};
+    EXPECT_TRUE(parse_mp3_header(header, &h));
+    std::vector<uint8_t> f(header, header + 4);
+    f.resize(h.frame_bytes, tag);
+    return f;
+}
+
+// `count` frames tagged 1, 2, 3, ... with padding on every third.
+std::vector<uint8_t> frames(int count) {
+    std::vector<uint8_t> out;
+    for (int i = 0; i < count; ++i) {
+        std::vector<uint8_t> f = frame(uint8_t(i + 1), i % 3 == 2);
+        out.insert(out.end(), f.begin(), f.end());
+    }
+    return out;
+}
+
+std::vector<uint8_t> id3v2(size_t body, bool footer) {
+    std::vector<uint8_t> tag = {'I', 'D', '3', 4, 0, uint8_t(footer ? 0x10 : 0),
+                                uint8_t((body >> 21) & 0x7F), uint8_t((body >> 14) & 0x7F),
+                                uint8_t((body >> 7) & 0x7F), uint8_t(body & 0x7F)};
+    // A body that looks like frame sync, to show it is skipped by size.
+    for (size_t i = 0; i < body; ++i) tag.push_back(i % 2 ? 0xFB : 0xFF);
+    if (footer) tag.insert(tag.end(), {'3', 'D', 'I', 4, 0, 0x10, 0, 0, 0, 0});
+    return tag;
+}
+
+std::vector<uint8_t> id3v1() {
+    std::vector<uint8_t> tag = {'T', 'A', 'G'};
+    tag.resize(128, 0xFF);  // sync-like bytes that must not be played
+    return tag;
+}
+
+std::vector<uint8_t> ape_tag() {
+    // Header + one item + footer; the size field counts item and footer.
+    std::vector<uint8_t> item(40, 'x');
+    auto block = [&](bool header) {
+        std::vector<uint8_t> b = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X'};
+        put_le32(b, 2000);
+        put_le32(b, uint32_t(item.size() + 32));
+        put_le32(b, 1);
+        put_le32(b, 0x80000000u | (header ? 0x20000000u : 0));
+        b.resize(32, 0);
+        return b;
+    };
+    std::vector<uint8_t> tag = block(true);
+    tag.insert(tag.end(), item.begin(), item.end());
+    std::vector<uint8_t> footer = block(false);
+    tag.insert(tag.end(), footer.begin(), footer.end());
+    return tag;
+}
+
+std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// Every frame the scanner delivers, by its filler tag byte.
+struct Scan {
+    int open_result = 0;
+    std::vector<uint8_t> tags;
+    std::vector<std::vector<uint8_t>> frames;
+    int resyncs = 0;
+    bool skipped_info = false;
+    uint64_t first_offset = 0;
+};
+
+Scan scan(const std::vector<uint8_t>& bytes) {
+    auto source = make_memory_source(bytes.data(), bytes.size());
+    Mp3Scanner scanner(*source);
+    Scan result;
+    result.open_result = scanner.open();
+    if (result.open_result != 0) return result;
+    result.first_offset = scanner.first_frame_offset();
+    std::vector<uint8_t> f;
+    while (scanner.next_frame(f)) {
+        result.frames.push_back(f);
+        result.tags.push_back(f.back());
+    }
+    result.resyncs = scanner.resyncs();
+    result.skipped_info = scanner.skipped_info_frame();
+    return result;
+}
+
+std::vector<uint8_t> tag_range(int from, int to) {
+    std::vector<uint8_t> t;
+    for (int i = from; i <= to; ++i) t.push_back(uint8_t(i));
+    return t;
+}
+
+}  // namespace
+
+TEST(Mp3Frame, HeadersOfEveryVersion) {
+    Mp3FrameHeader h;
+    ASSERT_TRUE(parse_mp3_header(kHeader128, &h));
+    EXPECT_EQ(h.version, MpegVersion::mpeg1);
+    EXPECT_EQ(h.rate, 44100u);
+    EXPECT_EQ(h.bitrate, 128000u);
+    EXPECT_EQ(h.channels, 2u);
+    EXPECT_EQ(h.frame_bytes, 417u);
+    EXPECT_EQ(h.samples, 1152u);
+    const uint8_t mpeg2_mono[4] = {0xFF, 0xF3, 0x82, 0xC0};  // 64 kbit/s, 22.05 kHz, padded
+    ASSERT_TRUE(parse_mp3_header(mpeg2_mono, &h));
+    EXPECT_EQ(h.version, MpegVersion::mpeg2);
+    EXPECT_EQ(h.rate, 22050u);
+    EXPECT_EQ(h.channels, 1u);
+    EXPECT_EQ(h.frame_bytes, 72u * 64000 / 22050 + 1);
+    EXPECT_EQ(h.samples, 576u);
+    const uint8_t mpeg25[4] = {0xFF, 0xE3, 0x28, 0xC0};  // 16 kbit/s, 8 kHz
+    ASSERT_TRUE(parse_mp3_header(mpeg25, &h));
+    EXPECT_EQ(h.version, MpegVersion::mpeg25);
+    EXPECT_EQ(h.rate, 8000u);
+    EXPECT_EQ(h.frame_bytes, 144u);
+}
+
+TEST(Mp3Frame, RejectsInvalidHeaders) {
+    Mp3FrameHeader h;
+    const uint8_t bad[][4] = {
+        {0xFF, 0xFD, 0x90, 0x40},  // layer II
+        {0xFF, 0xEB, 0x90, 0x40},  // reserved version
+        {0xFF, 0xFB, 0x00, 0x40},  // free format
+        {0xFF, 0xFB, 0xF0, 0x40},  // bitrate index 15
+        {0xFF, 0xFB, 0x9C, 0x40},  // reserved rate
+        {0xFF, 0xFB, 0x90, 0x42},  // reserved emphasis
+        {0xFE, 0xFB, 0x90, 0x40},  // no sync
+    };
+    for (const auto& b : bad) EXPECT_FALSE(parse_mp3_header(b, &h));
+}
+
+TEST(Mp3Scanner, FindsEveryFrameOfAPlainStream) {
+    Scan s = scan(frames(20));
+    ASSERT_EQ(s.open_result, 0);
+    EXPECT_EQ(s.tags, tag_range(1, 20));
+    EXPECT_EQ(s.frames[2].size(), 418u);  // padded frames keep their extra byte
+    EXPECT_EQ(s.resyncs, 0);
+}
+
+TEST(Mp3Scanner, SkipsId3v2TagsAndLeadingJunk) {
+    std::vector<uint8_t> junk = {0xFF, 0xFB, 0x90, 0x40, 0x00, 0xFF, 0xFA, 0x12, 0x34};  // a lone fake header
+    for (bool footer : {false, true}) {
+        Scan s = scan(concat({id3v2(300, footer), id3v2(20, false), junk, frames(10)}));
+        ASSERT_EQ(s.open_result, 0);
+        EXPECT_EQ(s.first_offset, 310u + (footer ? 10 : 0) + 30 + junk.size());
+        EXPECT_EQ(s.tags, tag_range(1, 10));
+    }
+}
+
+TEST(Mp3Scanner, SkipsTheXingOrInfoFrameButNotOrdinaryFrames) {
+    for (const char* name : {"Xing", "Info", "VBRI"}) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> info = frame(0x77);
+        // Stereo MPEG-1: Xing/Info follow 32 bytes of side information, and
+        // VBRI always sits 32 bytes after the header: both at byte 36.
+        std::memcpy(info.data() + 36, name, 4);
+        Scan s = scan(concat({info, frames(5)}));
+        ASSERT_EQ(s.open_result, 0);
+        EXPECT_TRUE(s.skipped_info);
+        EXPECT_EQ(s.tags, tag_range(1, 5));
+    }
+    // The same bytes in a later frame are audio.
+    std::vector<uint8_t> later = frame(0x77);
+    std::memcpy(later.data() + 36, "Xing", 4);
+    Scan s = scan(concat({frames(3), later, frames(2)}));
+    EXPECT_FALSE(s.skipped_info);
+    EXPECT_EQ(s.frames.size(), 6u);
+}
+
+TEST(Mp3Scanner, StopsBeforeId3v1AndApeTags) {
+    Scan s = scan(concat({frames(8), id3v1()}));
+    ASSERT_EQ(s.open_result, 0);
+    EXPECT_EQ(s.tags, tag_range(1, 8));
+    s = scan(concat({frames(8), ape_tag(), id3v1()}));
+    EXPECT_EQ(s.tags, tag_range(1, 8));
+    s = scan(concat({frames(8), ape_tag()}));
+    EXPECT_EQ(s.tags, tag_range(1, 8));
+}
+
+TEST(Mp3Scanner, ResyncsAfterDamageInTheMiddle) {
+    std::vector<uint8_t> bytes = frames(20);
+    // Wreck the header of frame 10 and leave a fake sync inside its body.
+    size_t frame10 = 0;
+    for (int i = 0; i < 9; ++i) frame10 += 417 + (i % 3 == 2 ? 1 : 0);
+    bytes[frame10] = 0x00;
+    bytes[frame10 + 1] = 0x00;
+    bytes[frame10 + 100] = 0xFF;
+    bytes[frame10 + 101] = 0xFB;
+    bytes[frame10 + 102] = 0x90;
+    bytes[frame10 + 103] = 0x40;
+    Scan s = scan(bytes);
+    ASSERT_EQ(s.open_result, 0);
+    std::vector<uint8_t> expected = tag_range(1, 9);
+    std::vector<uint8_t> rest = tag_range(11, 20);
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(s.tags, expected);
+    EXPECT_EQ(s.resyncs, 1);
+}
+
+TEST(Mp3Scanner, DropsACutOffLastFrame) {
+    std::vector<uint8_t> bytes = frames(6);
+    bytes.resize(bytes.size() - 50);
+    Scan s = scan(bytes);
+    EXPECT_EQ(s.tags, tag_range(1, 5));
+}
+
+TEST(Mp3Scanner, RefusesWhatIsNoMp3) {
+    std::vector<uint8_t> noise(100000);
+    uint32_t x = 12345;
+    for (auto& b : noise) b = uint8_t((x = x * 1103515245 + 12345) >> 24);
+    EXPECT_NE(scan(noise).open_result, 0);
+    // Two frames followed by junk are not enough to trust a sync.
+    EXPECT_NE(scan(concat({frames(2), std::vector<uint8_t>(3000, 0x11)})).open_result, 0);
+    // A tag with nothing after it.
+    EXPECT_EQ(scan(id3v2(50, false)).open_result, BASS_ERROR_FILEFORM);
+    // A tag that claims more than the file.
+    std::vector<uint8_t> tag = id3v2(50, false);
+    tag[8] = 0x7F;
+    EXPECT_EQ(scan(concat({tag, frames(5)})).open_result, BASS_ERROR_FILEFORM);
+}
+
+TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
+    std::vector<uint8_t> info = frame(0x77);
+    std::memcpy(info.data() + 36, "Info", 4);
+    std::vector<uint8_t> bytes = concat({id3v2(64, false), info, frames(12), id3v1()});
+    auto log = std::make_shared<FakeConverter::Log>();
+    std::vector<uint8_t> format;
+    ConverterFactory fake = [&](const std::vector<uint8_t>& f, int*) {
+        format = f;
+        return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
+    };
+    int error = 0;
+    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), fake, &error);
+    ASSERT_TRUE(decoder) << error;
+    EXPECT_EQ(decoder->content_type(), uint32_t(BASS_CTYPE_MP3));
+    EXPECT_EQ(decoder->format().rate, 44100u);
+    EXPECT_EQ(decoder->format().channels, 2u);
+    // MPEGLAYER3WAVEFORMAT, little-endian.
+    ASSERT_EQ(format.size(), 30u);
+    EXPECT_EQ(le16(&format[0]), 0x55);
+    EXPECT_EQ(le16(&format[2]), 2);
+    EXPECT_EQ(le32(&format[4]), 44100u);
+    EXPECT_EQ(le32(&format[8]), 16000u);
+    EXPECT_EQ(le16(&format[12]), 1);
+    EXPECT_EQ(le16(&format[14]), 0);
+    EXPECT_EQ(le16(&format[16]), 12);
+    EXPECT_EQ(le16(&format[18]), 1);
+    EXPECT_EQ(le32(&format[20]), 2u);
+    EXPECT_EQ(le16(&format[24]), 417);
+    EXPECT_EQ(le16(&format[26]), 1);
+    EXPECT_EQ(le16(&format[28]), 0);
+    std::vector<float> samples = audio_test::decode_all(*decoder);
+    EXPECT_EQ(samples.size(), 12u * 1152 * 2);
+    std::vector<std::vector<uint8_t>> expected;
+    for (int i = 0; i < 12; ++i) expected.push_back(frame(uint8_t(i + 1), i % 3 == 2));
+    EXPECT_EQ(log->inputs, expected);
+}
+
+TEST(Mp3Decoder, RefusedWithoutACodecOrWhenTheCodecDisagrees) {
+    std::vector<uint8_t> bytes = frames(10);
+    int error = 0;
+    ConverterFactory none = [](const std::vector<uint8_t>&, int* e) -> std::unique_ptr<BlockConverter> {
+        *e = BASS_ERROR_FILEFORM;
+        return nullptr;
+    };
+    EXPECT_FALSE(open_decoder(make_memory_source(bytes.data(), bytes.size()), none, &error));
+    EXPECT_EQ(error, BASS_ERROR_FILEFORM);
+    auto log = std::make_shared<FakeConverter::Log>();
+    ConverterFactory mono = [&](const std::vector<uint8_t>&, int*) {
+        return std::make_unique<FakeConverter>(AudioFormat{44100, 1}, 1152, log);
+    };
+    EXPECT_FALSE(open_decoder(make_memory_source(bytes.data(), bytes.size()), mono, &error));
+}
+
+TEST(Mp3Scanner, EncodedFilesOfEveryVersion) {
+    struct Case {
+        const char* file;
+        uint32_t rate, channels;
+        bool info_frame;
+    } cases[] = {
+        {"sine_1k_44100_stereo.mp3", 44100, 2, true},
+        {"sine_1k_22050_mono_vbr.mp3", 22050, 1, true},
+        {"sine_1k_8000_mono.mp3", 8000, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::vector<uint8_t> bytes = audio_test::read_data_file(c.file);
+        ASSERT_FALSE(bytes.empty());
+        auto source = make_memory_source(bytes.data(), bytes.size());
+        Mp3Scanner scanner(*source);
+        ASSERT_EQ(scanner.open(), 0);
+        EXPECT_EQ(scanner.first_header().rate, c.rate);
+        EXPECT_EQ(scanner.first_header().channels, c.channels);
+        std::vector<uint8_t> f;
+        size_t count = 0, samples = 0;
+        while (scanner.next_frame(f)) {
+            Mp3FrameHeader h;
+            ASSERT_TRUE(parse_mp3_header(f.data(), &h));
+            EXPECT_EQ(f.size(), h.frame_bytes);
+            samples += h.samples;
+            ++count;
+        }
+        EXPECT_EQ(scanner.skipped_info_frame(), c.info_frame);
+        EXPECT_EQ(scanner.resyncs(), 0);
+        // Half a second of sound, plus the encoder's padding of a few frames.
+        EXPECT_GE(samples, c.rate / 2);
+        EXPECT_LE(samples, c.rate / 2 + 4 * 1152);
+    }
+}
