@@ -12,7 +12,11 @@ constexpr size_t kDecodeFrames = 1024;  // frames decoded per step
 StereoPipeline::StereoPipeline(Decoder& decoder, uint32_t out_rate)
     : decoder_(decoder), channels_(decoder.format().channels), map_(channels_),
       resampler_(decoder.format().rate, out_rate), decoded_(kDecodeFrames * channels_),
-      stereo_(kDecodeFrames * 2) {}
+      stereo_(kDecodeFrames * 2), in_rate_(decoder.format().rate), out_rate_(out_rate) {}
+
+uint64_t StereoPipeline::frames_consumed() const {
+    return std::min(consumed_, produced_ * in_rate_ / out_rate_);
+}
 
 bool StereoPipeline::feed() {
     size_t want = std::min(kDecodeFrames, resampler_.space());
@@ -34,6 +38,7 @@ size_t StereoPipeline::pull(float* out, size_t frames) {
             resampler_.flush();
         }
     }
+    produced_ += done;
     return done;
 }
 

@@ -19,8 +19,9 @@ public:
     // Writes up to `frames` stereo frames at the output rate; fewer only at
     // the end of the stream.
     size_t pull(float* out, size_t frames);
-    // Frames of the decoder's own rate consumed so far.
-    uint64_t frames_consumed() const { return consumed_; }
+    // The position reached in the decoder's own frames: the output so far,
+    // converted back to the input rate (decoded-ahead frames do not count).
+    uint64_t frames_consumed() const;
 
 private:
     // Decodes one block into the resampler; false when the decoder is done.
@@ -33,7 +34,9 @@ private:
     std::vector<float> decoded_;
     std::vector<float> stereo_;
     bool input_done_ = false;
-    uint64_t consumed_ = 0;
+    uint64_t consumed_ = 0;  // frames taken from the decoder
+    uint64_t produced_ = 0;  // frames handed out at the output rate
+    uint32_t in_rate_, out_rate_;
 };
 
 }  // namespace audio

@@ -185,6 +185,11 @@ double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double to
     return 10 * std::log10(std::max(spur, 1e-300) / tone);
 }
 
+std::function<std::unique_ptr<audio::ByteSource>(int*)> memory_opener(std::vector<uint8_t> bytes) {
+    auto shared = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
+    return [shared](int*) { return audio::make_memory_source(shared->data(), shared->size()); };
+}
+
 std::vector<uint8_t> read_data_file(const std::string& name) {
     std::ifstream in(std::string(AUDIO_TEST_DATA_DIR) + "/" + name, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

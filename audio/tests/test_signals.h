@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +58,9 @@ double zero_crossing_frequency(const std::vector<float>& samples, uint32_t rate,
 // The strongest spectral component other than the tone at `tone_hz`, in dB
 // relative to the tone (Blackman-Harris windowed FFT of 2^k samples).
 double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double tone_hz);
+
+// Reopenable in-memory content for Engine::create_stream.
+std::function<std::unique_ptr<audio::ByteSource>(int*)> memory_opener(std::vector<uint8_t> bytes);
 
 // Reads a file of the committed test data.
 std::vector<uint8_t> read_data_file(const std::string& name);

@@ -24,8 +24,9 @@ lame --quiet -b 16 -t "$tmp/s8.wav" sine_1k_8000_mono.mp3
 
 oggenc -Q -q 0 "$tmp/s44.wav" -o sine_1k_44100_stereo.ogg
 oggenc -Q -q 0 "$tmp/s22.wav" -o sine_1k_22050_mono.ogg
-# 5.1 at 48 kHz: the tone on front left and front right only.
+# Three channels at 48 kHz (Vorbis order L C R): the tone on left and right,
+# the centre silent.
 sox -n -r 48000 -c 1 -b 16 "$tmp/silence.wav" trim 0 0.5
-sox -M "$tmp/s48.wav" "$tmp/silence.wav" "$tmp/silence.wav" "$tmp/silence.wav" "$tmp/silence.wav" "$tmp/s6.wav"
-oggenc -Q -q 0 "$tmp/s6.wav" 2>/dev/null -o sine_1k_48000_5point1.ogg
+sox -M "$tmp/s48.wav" "$tmp/silence.wav" "$tmp/s3.wav"
+oggenc -Q -q 0 "$tmp/s3.wav" -o sine_1k_48000_3ch.ogg 2>/dev/null
 ls -l ./*.mp3 ./*.ogg

@@ -1,0 +1,272 @@
+// The engine through offline rendering: level and pitch through the whole
+// playback path, volume, ramps, pause and resume, stop and end with auto-free,
+// stale handles, decode channels, and calls racing the render thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include "bass.h"
+#include "engine.h"
+#include "test_signals.h"
+
+using audio::Engine;
+using namespace audio_test;
+
+namespace {
+
+const double kSineRms = 0.5 / std::sqrt(2.0);
+const uint32_t kOut = 44100;
+
+// A WAV of a 1 kHz half-scale sine.
+std::vector<uint8_t> sine_wav(uint32_t rate, uint16_t channels, double seconds) {
+    WavSpec spec;
+    spec.rate = rate;
+    spec.channels = channels;
+    return make_wav(spec, sine(1000, rate, channels, size_t(rate * seconds), 0.5));
+}
+
+// A WAV holding a constant value, to watch gain ramps directly.
+std::vector<uint8_t> dc_wav(double seconds, float value = 0.5f) {
+    WavSpec spec;
+    spec.tag = 3;
+    spec.bits = 32;
+    return make_wav(spec, std::vector<float>(size_t(kOut * seconds), value));
+}
+
+std::vector<float> render(Engine& engine, size_t frames) {
+    std::vector<float> out(2 * frames);
+    engine.render(out.data(), frames);
+    return out;
+}
+
+uint32_t create(Engine& engine, std::vector<uint8_t> bytes, uint32_t flags = 0) {
+    int error = 0;
+    uint32_t handle = engine.create_stream(memory_opener(std::move(bytes)), flags, &error);
+    EXPECT_NE(handle, 0u) << error;
+    return handle;
+}
+
+uint32_t active(Engine& engine, uint32_t handle) {
+    uint32_t state;
+    engine.is_active(handle, &state);
+    return state;
+}
+
+uint64_t position(Engine& engine, uint32_t handle) {
+    uint64_t frames = 0;
+    engine.position(handle, &frames);
+    return frames;
+}
+
+}  // namespace
+
+TEST(Engine, SinesComeOutAtLevelAndPitchFromEveryRate) {
+    for (uint32_t rate : {8000u, 11025u, 22050u, 32000u, 44100u, 48000u, 96000u}) {
+        for (uint16_t channels : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, " << channels << " channels");
+            Engine engine(kOut);
+            uint32_t h = create(engine, sine_wav(rate, channels, 1.0));
+            ASSERT_EQ(engine.play(h, false), 0);
+            std::vector<float> out = render(engine, kOut / 2);
+            std::vector<float> left = channel(out, 2, 0), right = channel(out, 2, 1);
+            EXPECT_NEAR(rms(left, 1000), kSineRms, 0.005);
+            EXPECT_NEAR(rms(right, 1000), kSineRms, 0.005);  // mono at the same level on both sides
+            EXPECT_NEAR(zero_crossing_frequency(left, kOut, 1000), 1000.0, 0.5);
+        }
+    }
+}
+
+TEST(Engine, EncodedFilesPlayAtLevelAndPitch) {
+    for (const char* file : {"sine_1k_44100_stereo.ogg", "sine_1k_22050_mono.ogg"}) {
+        SCOPED_TRACE(file);
+        Engine engine(kOut);
+        uint32_t h = create(engine, read_data_file(file));
+        ASSERT_EQ(engine.play(h, false), 0);
+        std::vector<float> left = channel(render(engine, kOut / 2), 2, 0);
+        EXPECT_NEAR(rms(left, 2000, 20000), kSineRms, 0.02);
+        EXPECT_NEAR(zero_crossing_frequency(left, kOut, 2000, 20000), 1000.0, 2.0);
+    }
+}
+
+TEST(Engine, SurroundIsMixedDownWithoutClipping) {
+    // Tone on left and right of a three-channel file: heard on both sides,
+    // scaled by the downmix that keeps full-scale input on all three in range.
+    Engine engine(kOut);
+    uint32_t h = create(engine, read_data_file("sine_1k_48000_3ch.ogg"));
+    ASSERT_EQ(engine.play(h, false), 0);
+    std::vector<float> out = render(engine, kOut / 4);
+    double expected = kSineRms / (1 + 0.7071);
+    EXPECT_NEAR(rms(channel(out, 2, 0), 2000, 9000), expected, 0.01);
+    EXPECT_NEAR(rms(channel(out, 2, 1), 2000, 9000), expected, 0.01);
+}
+
+TEST(Engine, VolumeScalesTheOutputLinearly) {
+    for (uint32_t volume : {100u, 60u, 25u, 0u}) {
+        SCOPED_TRACE(volume);
+        Engine engine(kOut);
+        engine.set_volume(volume);
+        EXPECT_EQ(engine.volume(), volume);
+        uint32_t h = create(engine, sine_wav(kOut, 2, 0.5));
+        engine.play(h, false);
+        render(engine, 2048);  // let the start ramp and the volume settle
+        std::vector<float> left = channel(render(engine, 8192), 2, 0);
+        EXPECT_NEAR(rms(left), kSineRms * volume / 100.0, 0.003);
+    }
+}
+
+TEST(Engine, PlayStartsWithARampNotAClick) {
+    Engine engine(kOut);
+    uint32_t h = create(engine, dc_wav(0.5));
+    engine.play(h, false);
+    std::vector<float> left = channel(render(engine, 1000), 2, 0);
+    EXPECT_LT(left[0], 0.01f);
+    EXPECT_NEAR(left[110], 0.25f, 0.02f);  // halfway through the 5 ms ramp
+    EXPECT_NEAR(left[400], 0.5f, 1e-4f);
+    for (size_t i = 1; i < left.size(); ++i) EXPECT_LE(std::fabs(left[i] - left[i - 1]), 0.01f) << i;
+}
+
+TEST(Engine, PauseFadesOutHoldsThePositionAndPlayResumesFromIt) {
+    Engine engine(kOut);
+    uint32_t h = create(engine, dc_wav(1.0));
+    engine.play(h, false);
+    render(engine, 4410);
+    EXPECT_EQ(engine.pause(h), 0);
+    EXPECT_EQ(active(engine, h), uint32_t(BASS_ACTIVE_PAUSED));
+    EXPECT_EQ(engine.pause(h), BASS_ERROR_NOPLAY);
+    std::vector<float> fade = channel(render(engine, 2205), 2, 0);  // 50 ms
+    EXPECT_GT(fade[0], 0.45f);  // no jump to silence
+    for (size_t i = 1; i < fade.size(); ++i) EXPECT_LE(fade[i], fade[i - 1] + 1e-6f);
+    for (size_t i = 300; i < fade.size(); ++i) ASSERT_EQ(fade[i], 0.0f) << i;
+    uint64_t held = position(engine, h);
+    EXPECT_LT(held, 4410u + 300);
+    render(engine, 4410);
+    EXPECT_EQ(position(engine, h), held);
+    EXPECT_EQ(engine.play(h, false), 0);
+    EXPECT_EQ(active(engine, h), uint32_t(BASS_ACTIVE_PLAYING));
+    std::vector<float> resumed = channel(render(engine, 4410), 2, 0);
+    EXPECT_NEAR(resumed[1000], 0.5f, 1e-4f);
+    EXPECT_EQ(position(engine, h), held + 4410);
+}
+
+TEST(Engine, PlayOnAPlayingStreamDoesNotRestartButRestartDoes) {
+    Engine engine(kOut);
+    uint32_t h = create(engine, sine_wav(kOut, 1, 1.0));
+    engine.play(h, false);
+    render(engine, 8820);
+    EXPECT_EQ(engine.play(h, false), 0);
+    EXPECT_EQ(position(engine, h), 8820u);
+    EXPECT_EQ(engine.play(h, true), 0);
+    EXPECT_EQ(position(engine, h), 0u);
+    render(engine, 100);
+    EXPECT_EQ(position(engine, h), 100u);
+}
+
+TEST(Engine, StopReleasesAnAutoFreeStreamAfterItsFade) {
+    Engine engine(kOut);
+    uint32_t h = create(engine, dc_wav(1.0), BASS_STREAM_AUTOFREE);
+    engine.play(h, false);
+    render(engine, 1000);
+    EXPECT_EQ(engine.stop(h), 0);
+    // The handle is gone at once...
+    EXPECT_EQ(engine.play(h, false), BASS_ERROR_HANDLE);
+    EXPECT_EQ(engine.stop(h), BASS_ERROR_HANDLE);
+    EXPECT_EQ(engine.stream_count(), 0u);
+    // ...while the sound fades out instead of stopping dead.
+    std::vector<float> left = channel(render(engine, 2205), 2, 0);
+    EXPECT_GT(left[0], 0.45f);
+    EXPECT_EQ(left[400], 0.0f);
+    EXPECT_EQ(left.back(), 0.0f);
+}
+
+TEST(Engine, StopWithoutAutoFreeKeepsTheStream) {
+    Engine engine(kOut);
+    uint32_t h = create(engine, sine_wav(kOut, 1, 1.0));
+    engine.play(h, false);
+    render(engine, 1000);
+    EXPECT_EQ(engine.stop(h), 0);
+    EXPECT_EQ(active(engine, h), uint32_t(BASS_ACTIVE_STOPPED));
+    render(engine, 1000);
+    EXPECT_EQ(engine.play(h, false), 0);
+    EXPECT_EQ(engine.stream_count(), 1u);
+}
+
+TEST(Engine, TheEndReleasesAnAutoFreeStream) {
+    Engine engine(kOut);
+    uint32_t freed = create(engine, sine_wav(22050, 1, 0.1), BASS_STREAM_AUTOFREE);
+    uint32_t kept = create(engine, sine_wav(22050, 1, 0.1));
+    engine.play(freed, false);
+    engine.play(kept, false);
+    std::vector<float> out = render(engine, kOut / 5);
+    EXPECT_EQ(engine.play(freed, false), BASS_ERROR_HANDLE);
+    EXPECT_EQ(active(engine, kept), uint32_t(BASS_ACTIVE_STOPPED));
+    EXPECT_EQ(position(engine, kept), 2205u);
+    // Silence after the end (both streams carried the same tone).
+    std::vector<float> left = channel(out, 2, 0);
+    EXPECT_GT(rms(left, 0, 4000), 0.5);
+    EXPECT_LT(rms(left, 4500), 1e-6);
+    // Playing an ended stream starts it over.
+    EXPECT_EQ(engine.play(kept, false), 0);
+    render(engine, 441);
+    EXPECT_EQ(position(engine, kept), 220u);
+}
+
+TEST(Engine, StaleHandlesNeverReachNewerStreams) {
+    Engine engine(kOut);
+    uint32_t first = create(engine, sine_wav(kOut, 1, 0.1));
+    EXPECT_EQ(engine.free_stream(first), 0);
+    uint32_t second = create(engine, sine_wav(kOut, 1, 0.1));
+    EXPECT_NE(first, second);
+    EXPECT_EQ(engine.free_stream(first), BASS_ERROR_HANDLE);
+    EXPECT_EQ(engine.play(first, false), BASS_ERROR_HANDLE);
+    EXPECT_EQ(engine.pause(first), BASS_ERROR_HANDLE);
+    BASS_CHANNELINFO info;
+    EXPECT_EQ(engine.info(first, &info), BASS_ERROR_HANDLE);
+    EXPECT_EQ(engine.info(second, &info), 0);
+    EXPECT_EQ(engine.play(0, false), BASS_ERROR_HANDLE);
+}
+
+TEST(Engine, DecodeChannelsAreReadNotPlayed) {
+    Engine engine(kOut);
+    std::vector<float> tone = sine(1000, 22050, 2, 5000, 0.5);
+    WavSpec spec;
+    spec.tag = 3;
+    spec.bits = 32;
+    spec.rate = 22050;
+    spec.channels = 2;
+    uint32_t h = create(engine, make_wav(spec, tone), BASS_STREAM_DECODE);
+    EXPECT_EQ(engine.play(h, false), BASS_ERROR_DECODE);
+    EXPECT_LT(rms(render(engine, 1000)), 1e-9);  // never mixed
+    std::vector<float> decoded(2 * 3000);
+    size_t got = 0;
+    ASSERT_EQ(engine.read_decoded(h, decoded.data(), 3000, &got), 0);
+    ASSERT_EQ(got, 3000u);
+    ASSERT_EQ(engine.read_decoded(h, decoded.data() + 0, 3000, &got), 0);
+    EXPECT_EQ(got, 2000u);
+    EXPECT_EQ(decoded[2 * 1999], tone[2 * 4999]);  // the stream's own samples, unchanged
+    EXPECT_EQ(position(engine, h), 5000u);
+    ASSERT_EQ(engine.read_decoded(h, decoded.data(), 3000, &got), 0);
+    EXPECT_EQ(got, 0u);
+}
+
+TEST(Engine, CallsFromOtherThreadsRaceTheRenderThreadSafely) {
+    Engine engine(kOut);
+    std::atomic<bool> done{false};
+    std::thread device([&] {
+        std::vector<float> out(2 * 441);
+        while (!done.load()) engine.render(out.data(), 441);
+    });
+    std::vector<uint8_t> wav = sine_wav(48000, 2, 0.05);
+    for (int i = 0; i < 200; ++i) {
+        uint32_t h = create(engine, wav, i % 2 ? BASS_STREAM_AUTOFREE : 0);
+        engine.play(h, false);
+        if (i % 3 == 0) engine.pause(h);
+        if (i % 5 == 0) engine.play(h, true);
+        if (i % 2) engine.stop(h);
+        else engine.free_stream(h);
+    }
+    done.store(true);
+    device.join();
+    EXPECT_EQ(engine.stream_count(), 0u);
+}
