@@ -7,6 +7,7 @@
 #include "bass.h"
 #include "format_limits.h"
 #include "formats.h"
+#include "vorbis_header_check.h"
 
 #define STB_VORBIS_NO_STDIO 1
 #define STB_VORBIS_NO_PULLDATA_API 1
@@ -17,6 +18,13 @@ namespace audio {
 namespace {
 
 constexpr size_t kChunkBytes = 8192;  // bytes read from the source per step
+// stb_vorbis allocates from an arena of ours: it bounds what a damaged header
+// can make it allocate, and nothing can leak on its error paths. The arena
+// always has room for the comments (checked beforehand), since stb_vorbis
+// cannot recover from failing to store them; a setup that needs more than
+// the first arena is retried with larger ones.
+constexpr size_t kBaseArenaBytes = 256 * 1024;
+constexpr size_t kMaxArenaBytes = 32u << 20;
 // A header or frame larger than this is taken for damage (real headers with
 // embedded cover art stay well below it).
 constexpr size_t kMaxBufferBytes = 16u << 20;
@@ -27,11 +35,6 @@ const uint8_t kReorder[9][8] = {
     {}, {0}, {0, 1}, {0, 2, 1}, {0, 1, 2, 3}, {0, 2, 1, 3, 4},
     {0, 2, 1, 5, 3, 4}, {0, 2, 1, 6, 5, 3, 4}, {0, 2, 1, 7, 5, 6, 3, 4},
 };
-
-// Maps stb_vorbis's error codes to ours.
-int map_error(int vorbis_error) {
-    return vorbis_error == VORBIS_outofmem ? BASS_ERROR_MEM : BASS_ERROR_FILEFORM;
-}
 
 // A growing window of the source's bytes that stb_vorbis has not used yet.
 class InputBuffer {
@@ -67,8 +70,8 @@ private:
 class VorbisDecoder : public Decoder {
 public:
     VorbisDecoder(std::unique_ptr<ByteSource> source, std::unique_ptr<InputBuffer> input,
-                  stb_vorbis* vorbis)
-        : source_(std::move(source)), input_(std::move(input)), vorbis_(vorbis) {
+                  std::vector<char> arena, stb_vorbis* vorbis)
+        : source_(std::move(source)), input_(std::move(input)), arena_(std::move(arena)), vorbis_(vorbis) {
         stb_vorbis_info info = stb_vorbis_get_info(vorbis_);
         format_.rate = info.sample_rate;
         format_.channels = uint32_t(info.channels);
@@ -121,6 +124,7 @@ private:
 
     std::unique_ptr<ByteSource> source_;
     std::unique_ptr<InputBuffer> input_;
+    std::vector<char> arena_;  // all of stb_vorbis's memory for this stream
     stb_vorbis* vorbis_;
     AudioFormat format_;
     uint8_t order_[kMaxChannels] = {};
@@ -138,21 +142,38 @@ std::unique_ptr<Decoder> open_vorbis_decoder(std::unique_ptr<ByteSource>& source
         *error = kNotThisFormat;
         return nullptr;
     }
+    // The comment list takes up to twice the header's size in pointers.
+    size_t comment_bytes = 0;
+    if (!check_vorbis_comment_header(*source, &comment_bytes)) {
+        *error = BASS_ERROR_FILEFORM;
+        return nullptr;
+    }
     source->seek(0);
     auto input = std::make_unique<InputBuffer>(*source);
+    std::vector<char> arena(kBaseArenaBytes + 3 * comment_bytes);
+    if (!input->fill()) {
+        *error = BASS_ERROR_FILEFORM;
+        return nullptr;
+    }
     // Hand stb_vorbis ever more of the file's start until the headers fit.
     stb_vorbis* vorbis = nullptr;
     while (!vorbis) {
-        if (!input->fill()) {
-            *error = BASS_ERROR_FILEFORM;
-            return nullptr;
-        }
         int used = 0, vorbis_error = 0;
-        vorbis = stb_vorbis_open_pushdata(input->data(), input->size(), &used, &vorbis_error, nullptr);
+        stb_vorbis_alloc alloc{arena.data(), int(arena.size())};
+        vorbis = stb_vorbis_open_pushdata(input->data(), input->size(), &used, &vorbis_error, &alloc);
         if (vorbis) {
             input->consume(used);
-        } else if (vorbis_error != VORBIS_need_more_data) {
-            *error = map_error(vorbis_error);
+        } else if (vorbis_error == VORBIS_need_more_data) {
+            if (!input->fill()) {
+                *error = BASS_ERROR_FILEFORM;
+                return nullptr;
+            }
+        } else if (vorbis_error == VORBIS_outofmem && arena.size() < kMaxArenaBytes) {
+            arena.assign(arena.size() * 4, 0);
+        } else {
+            // Every other stb_vorbis error, and headers that want more than
+            // the largest arena, mean an invalid or damaged file.
+            *error = BASS_ERROR_FILEFORM;
             return nullptr;
         }
     }
@@ -162,7 +183,7 @@ std::unique_ptr<Decoder> open_vorbis_decoder(std::unique_ptr<ByteSource>& source
         *error = BASS_ERROR_FILEFORM;
         return nullptr;
     }
-    return std::make_unique<VorbisDecoder>(std::move(source), std::move(input), vorbis);
+    return std::make_unique<VorbisDecoder>(std::move(source), std::move(input), std::move(arena), vorbis);
 }
 
 }  // namespace audio

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <string>
 
 #include "bass.h"
 #include "probe.h"
@@ -91,6 +93,35 @@ TEST(VorbisDecoder, DamagedFilesAreRefusedOrEndEarly) {
     auto decoder = open_bytes(cut, &error);
     ASSERT_TRUE(decoder) << error;
     EXPECT_LT(decode_all(*decoder).size() / 2, 22050u);
+}
+
+TEST(VorbisDecoder, DamagedCommentCountsAndLengthsAreRefused) {
+    // The comment header is the first packet on the second page. Counts and
+    // lengths that claim more than the packet holds once crashed the decoder.
+    std::vector<uint8_t> bytes = read_data_file("sine_1k_44100_stereo.ogg");
+    size_t page = 58;
+    ASSERT_EQ(std::string(bytes.begin() + long(page), bytes.begin() + long(page) + 4), "OggS");
+    size_t packet = page + 27 + bytes[page + 26];
+    ASSERT_EQ(bytes[packet], 3);
+    size_t vendor = bytes[packet + 7] | bytes[packet + 8] << 8;
+    size_t count_at = packet + 11 + vendor;
+    for (uint32_t count : {0x7FFFFFFFu, 0x10000u}) {
+        std::vector<uint8_t> damaged = bytes;
+        std::memcpy(&damaged[count_at], &count, 4);
+        int error = 0;
+        EXPECT_FALSE(open_bytes(damaged, &error)) << count;
+        EXPECT_EQ(error, BASS_ERROR_FILEFORM);
+    }
+    std::vector<uint8_t> damaged = bytes;
+    uint32_t huge_vendor = 0xFFFFFFF0u;
+    std::memcpy(&damaged[packet + 7], &huge_vendor, 4);
+    int error = 0;
+    EXPECT_FALSE(open_bytes(damaged, &error));
+    // The first comment's length, made negative as a signed value.
+    damaged = bytes;
+    uint32_t negative = 0xFFFFFFFEu;
+    std::memcpy(&damaged[count_at + 4], &negative, 4);
+    EXPECT_FALSE(open_bytes(damaged, &error));
 }
 
 TEST(VorbisDecoder, OpeningReadsOnlyTheStartOfTheFile) {

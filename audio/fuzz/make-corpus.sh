@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Makes the small seed corpus of the fuzzers: a few very short WAV files of
+# different sample formats, and copies of the MP3 and Ogg test files.
+set -euo pipefail
+cd "$(dirname "$0")"
+data=../tests/data
+mkdir -p corpus/fuzz_stream corpus/fuzz_mp3 corpus/fuzz_render
+
+# wav NAME SOX-OPTIONS...: 10 ms of a tone.
+wav() {
+  local name=$1; shift
+  sox -n "$@" "corpus/fuzz_stream/$name.wav" synth 0.01 sine 1000 vol 0.5
+  cp "corpus/fuzz_stream/$name.wav" "corpus/fuzz_render/$name.wav"
+}
+wav pcm8_mono -r 8000 -c 1 -b 8 -e unsigned-integer
+wav pcm16_stereo -r 22050 -c 2 -b 16
+wav pcm24_stereo -r 48000 -c 2 -b 24
+wav pcm32_mono -r 11025 -c 1 -b 32
+wav float32_stereo -r 32000 -c 2 -b 32 -e floating-point
+wav float64_mono -r 16000 -c 1 -b 64 -e floating-point
+wav pcm16_6ch -r 44100 -c 6 -b 16
+wav ulaw_mono -r 8000 -c 1 -e u-law
+cp "$data"/sine_1k_22050_mono.ogg "$data"/sine_1k_48000_3ch.ogg corpus/fuzz_stream/
+cp "$data"/sine_1k_22050_mono.ogg corpus/fuzz_render/
+cp "$data"/*.mp3 corpus/fuzz_mp3/
+ls corpus/*
