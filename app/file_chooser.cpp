@@ -3,6 +3,7 @@
 #include "file_chooser.h"
 
 #include <commdlg.h>
+#include <stddef.h>
 
 #include "app.h"
 
@@ -13,7 +14,8 @@ static const char kStartFolder[] = "C:\\";
 static const char kTitle[] = "Open File";
 
 #ifndef _WIN64
-static_assert(OPENFILENAME_SIZE_VERSION_400A == 76, "the older, smaller record on 32-bit Windows");
+static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
+              "the older, smaller record is 76 bytes on 32-bit Windows");
 #endif
 
 // Runs the system's Open dialog for one music file; empty on cancel.

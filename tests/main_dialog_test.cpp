@@ -393,17 +393,18 @@ TEST(MainDialogClose, CloseTakesTheLibraryDownAndEndsTheDialog)
     DestroyWindow(dialog);
 }
 
-// Finds this thread's main dialog and presses its Close command.
+// Presses the Close command of the first window found; stops the search.
+BOOL CALLBACK PressClose(HWND window, LPARAM)
+{
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return FALSE;
+}
+
+// Finds this thread's main dialog, running modally, and closes it as a user would.
 void CALLBACK CloseTheDialog(HWND, UINT, UINT_PTR timer, DWORD)
 {
     KillTimer(NULL, timer);
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM) -> BOOL {
-            PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-            return FALSE;
-        },
-        0);
+    EnumThreadWindows(GetCurrentThreadId(), PressClose, 0);
 }
 
 TEST(MainDialogClose, ModalDialogRunsUntilTheCloseCommandThenEndsWithResultZero)
