@@ -68,11 +68,12 @@ static void OnCommand(HWND dialog, WPARAM wParam)
     }
     switch (LOWORD(wParam)) {
     case IDC_PLAY:
-        if (HasSelectedFile())
+        if (HasSelectedFile()) {
             Sound_Play();
-        else
+        } else {
             // Open now, through the dialog itself; the user plays afterwards.
             SendMessageA(dialog, WM_COMMAND, IDM_OPEN_FILE, 0);
+        }
         break;
     case IDC_PAUSE:
         if (HasSelectedFile())
