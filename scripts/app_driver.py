@@ -94,13 +94,14 @@ class AppSession:
     def control(self, cid):
         return self.layout()[cid]
 
-    def click(self, cid, at=None):
-        """Left-clicks a control: at its centre, or at (x, y) within it."""
-        ctl = self.control(cid)
-        x, y = ctl.center if at is None else (ctl.rect[0] + at[0], ctl.rect[1] + at[1])
+    def click(self, cid, clock=time.monotonic):
+        """Left-clicks a control at its centre; returns clock() at the click."""
+        x, y = self.control(cid).center
         xdotool("mousemove", "--sync", x, y)
         xdotool("click", 1)
+        clicked = clock()
         time.sleep(0.3)
+        return clicked
 
     def keys(self, *names, delay_ms=40):
         xdotool("key", "--delay", delay_ms, *names)
@@ -179,13 +180,13 @@ class AppSession:
 
 
 class Recorder:
-    """Records the null sink's monitor from start() to stop(); times are
-    seconds since start()."""
+    """Records the null sink's monitor from start() to stop(). Times are
+    positions in the recording itself (how much parec has written so far), so
+    they need no agreement between the wall clock and the sink's clock."""
 
     def __init__(self, path):
         self.path = path
         self.proc = None
-        self.t0 = None
 
     def start(self):
         out = open(self.path, "wb")
@@ -193,11 +194,15 @@ class Recorder:
             ["parec", "-d", "out.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
              "--channels=2", "--latency-msec=20"], stdout=out)
         out.close()
-        self.t0 = time.monotonic()
-        time.sleep(0.3)
+        deadline = time.monotonic() + 10
+        while self.now() < 0.2 and time.monotonic() < deadline:
+            time.sleep(0.05)
 
     def now(self):
-        return time.monotonic() - self.t0
+        try:
+            return os.path.getsize(self.path) / 4 / RATE
+        except OSError:
+            return 0.0
 
     def stop(self):
         self.proc.terminate()

@@ -6,7 +6,7 @@
  * Output, one line each, screen coordinates (left top right bottom):
  *   window L T R B
  *   client L T R B
- *   menu0 L T R B          (first menu-bar item, when the window has a menu)
+ *   menu0 L T R B          (where the first menu-bar item is, when there is a menu)
  *   control ID L T R B CLASS POS TEXT
  * POS is a trackbar's position (else -1); TEXT is the control's text, read
  * with WM_GETTEXT, which works across processes.
@@ -48,8 +48,13 @@ int main(int argc, char** argv)
     GetClientRect(window, &rc);
     ClientToScreen(window, &origin);
     printf("client %ld %ld %ld %ld\n", origin.x, origin.y, origin.x + rc.right, origin.y + rc.bottom);
-    if (GetMenu(window) && GetMenuItemRect(window, GetMenu(window), 0, &rc))
-        printf("menu0 %ld %ld %ld %ld\n", rc.left, rc.top, rc.right, rc.bottom);
+    /* Another process's menu cannot be measured, but the menu bar is the
+     * strip just above the client area, and its first item starts at its left. */
+    if (GetMenu(window)) {
+        int height = GetSystemMetrics(SM_CYMENU);
+        printf("menu0 %ld %ld %ld %ld\n", origin.x, origin.y - height, origin.x + 2 * height,
+               origin.y);
+    }
     EnumChildWindows(window, PrintControl, 0);
     return 0;
 }
