@@ -1,5 +1,5 @@
 // Float to 16-bit conversion for the output backends.
-#include "sample_convert.h"
+#include "float_to_int16.h"
 
 #include <cmath>
 

@@ -12,7 +12,7 @@
 
 #include "bass.h"
 #include "playback_backend.h"
-#include "sample_convert.h"
+#include "float_to_int16.h"
 
 using Microsoft::WRL::ComPtr;
 

@@ -9,7 +9,7 @@
 
 #include "bass.h"
 #include "playback_backend.h"
-#include "sample_convert.h"
+#include "float_to_int16.h"
 
 namespace audio {
 namespace {

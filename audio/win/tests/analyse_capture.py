@@ -1,0 +1,185 @@
+#!/usr/bin/env python3
+"""Checks a capture of the null sink against the events a test program logged.
+
+    analyse_capture.py CAPTURE.raw EVENTS.txt [--max-start-ms N] [--max-silence-ms N]
+                       [--level-tolerance F]
+
+CAPTURE.raw is s16le stereo at 44100 Hz, CAPTURE.raw.t0 the Unix time of its
+first frame (capture.py). EVENTS.txt holds the program's lines:
+    tone FREQUENCY
+    event NAME UNIX_TIME PEAK      from then on: the tone at PEAK, or silence (0)
+    figure NAME VALUE UNIT         printed along
+For a sound region: the tone must begin within --max-start-ms of the event,
+then hold its level and pitch on both channels without a break (gaps, lost
+or repeated pieces break the sine's recurrence). For a silence region: the
+sound must end within --max-silence-ms, and stay away; a silence that follows
+silence (before the first start) must be total.
+"""
+import argparse
+import array
+import math
+import sys
+
+RATE = 44100
+SILENCE = 0.001      # below this (fraction of full scale) counts as silence
+SETTLE_MS = 20       # start-up and ramps skipped before measuring a tone
+MAX_RESIDUAL = 0.01  # largest break in the sine's recurrence allowed
+# The null sink renders a few ms ahead of its clock, so capture times may be
+# that much early: sound this close before the next event is not a fault,
+# and a tone is measured only up to this long before the next event.
+CLOCK_TOLERANCE_MS = 15
+
+
+def load(capture_path):
+    samples = array.array("h")
+    with open(capture_path, "rb") as f:
+        samples.frombytes(f.read())
+    if sys.byteorder != "little":
+        samples.byteswap()
+    with open(capture_path + ".t0") as f:
+        t0 = float(f.read())
+    return samples[0::2], samples[1::2], t0
+
+
+def load_events(events_path):
+    tone, events, figures = None, [], []
+    with open(events_path) as f:
+        for line in f:
+            parts = line.split()
+            if not parts:
+                continue
+            if parts[0] == "tone":
+                tone = float(parts[1])
+            elif parts[0] == "event":
+                events.append((parts[1], float(parts[2]), float(parts[3])))
+            elif parts[0] == "figure":
+                figures.append(" ".join(parts[1:]))
+    return tone, sorted(events, key=lambda e: e[1]), figures
+
+
+def rms(x, a, b):
+    return math.sqrt(sum(v * v for v in x[a:b]) / max(1, b - a)) / 32768.0
+
+
+def frequency(x, a, b):
+    """Hz from the interpolated rising zero crossings in x[a:b]."""
+    first = last = None
+    count = 0
+    for i in range(a + 1, b):
+        p, q = x[i - 1], x[i]
+        if p < 0 <= q:
+            at = i - 1 + (-p) / (q - p)
+            first = at if first is None else first
+            last = at
+            count += 1
+    if count < 2 or last == first:
+        return 0.0
+    return (count - 1) * RATE / (last - first)
+
+
+def max_residual(x, a, b, freq):
+    """Largest |x[n-1] + x[n+1] - 2cos(w)x[n]|: near 0 for an unbroken sine."""
+    k = 2.0 * math.cos(2.0 * math.pi * freq / RATE)
+    worst, where = 0.0, a
+    for i in range(a + 1, b - 1):
+        r = abs(x[i - 1] + x[i + 1] - k * x[i])
+        if r > worst:
+            worst, where = r, i
+    return worst / 32768.0, where
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("capture")
+    parser.add_argument("events")
+    parser.add_argument("--max-start-ms", type=float, default=300.0)
+    parser.add_argument("--max-silence-ms", type=float, default=50.0)
+    parser.add_argument("--level-tolerance", type=float, default=0.03)
+    args = parser.parse_args()
+
+    left, right, t0 = load(args.capture)
+    tone, events, figures = load_events(args.events)
+    frames = len(left)
+    failures = []
+    for figure in figures:
+        print(f"figure: {figure}")
+    if tone is None or not events:
+        print("FAIL: the program logged no tone or no events")
+        return 1
+
+    def index(t):
+        return max(0, min(frames, int(round((t - t0) * RATE))))
+
+    def loudest(a, b):
+        return max((max(abs(left[i]), abs(right[i])) for i in range(a, b)), default=0) / 32768.0
+
+    previous_peak = 0.0
+    for n, (name, when, peak) in enumerate(events):
+        start = index(when)
+        end = index(events[n + 1][1]) if n + 1 < len(events) else frames
+        if when - t0 > frames / RATE:
+            failures.append(f"{name}: the capture ended before this event")
+            break
+        if peak == 0:
+            # Where the last sound in this region is, relative to the event.
+            last_loud = None
+            if previous_peak == 0 and n + 1 < len(events):
+                end -= int(CLOCK_TOLERANCE_MS * RATE / 1000)
+            for i in range(end - 1, start - 1, -1):
+                if max(abs(left[i]), abs(right[i])) > SILENCE * 32768:
+                    last_loud = i
+                    break
+            if previous_peak == 0:
+                if last_loud is not None:
+                    failures.append(f"{name}: sound at {(last_loud - start) * 1000 / RATE:.1f} ms "
+                                    f"where nothing should play yet")
+                if n == 0 and loudest(0, start) > SILENCE:
+                    failures.append(f"{name}: sound before the program began")
+            else:
+                delay = 0.0 if last_loud is None else (last_loud + 1 - start) * 1000 / RATE
+                print(f"{name}: silent {delay:.1f} ms after the call")
+                if delay > args.max_silence_ms:
+                    failures.append(f"{name}: sound went on {delay:.1f} ms after the call "
+                                    f"(limit {args.max_silence_ms:.0f} ms)")
+        else:
+            onset = next((i for i in range(start, end)
+                          if max(abs(left[i]), abs(right[i])) > 0.25 * peak * 32768), None)
+            if onset is None:
+                failures.append(f"{name}: no sound after the call")
+                previous_peak = peak
+                continue
+            delay = (onset - start) * 1000 / RATE
+            print(f"{name}: sound {delay:.1f} ms after the call")
+            if delay > args.max_start_ms:
+                failures.append(f"{name}: sound began {delay:.1f} ms after the call "
+                                f"(limit {args.max_start_ms:.0f} ms)")
+            a = onset + int(SETTLE_MS * RATE / 1000)
+            b = end - int(CLOCK_TOLERANCE_MS * RATE / 1000)
+            if b - a < RATE // 10:
+                failures.append(f"{name}: less than 100 ms of steady sound to measure")
+            else:
+                expected = peak / math.sqrt(2.0)
+                for label, x in (("left", left), ("right", right)):
+                    level = rms(x, a, b)
+                    pitch = frequency(x, a, b)
+                    residual, where = max_residual(x, a, b, tone)
+                    print(f"{name} {label}: level {level:.4f} (expected {expected:.4f}), "
+                          f"pitch {pitch:.2f} Hz, largest break {residual:.4f} over {(b - a) / RATE:.2f} s")
+                    if abs(level - expected) > expected * args.level_tolerance:
+                        failures.append(f"{name} {label}: level {level:.4f}, expected {expected:.4f}")
+                    if abs(pitch - tone) > tone * 0.005:
+                        failures.append(f"{name} {label}: pitch {pitch:.2f} Hz, expected {tone:.2f} Hz")
+                    if residual > MAX_RESIDUAL:
+                        failures.append(f"{name} {label}: the tone breaks at "
+                                        f"{(where - onset) * 1000 / RATE:.1f} ms after it began "
+                                        f"(gap or underrun; break {residual:.4f})")
+        previous_peak = peak
+
+    for failure in failures:
+        print(f"FAIL: {failure}")
+    print("capture check: " + ("FAILED" if failures else "passed"))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
