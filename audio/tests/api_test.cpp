@@ -218,7 +218,7 @@ TEST_F(Api, PlaysInRealTimeOnTheNullDeviceAndFreesItselfAtTheEnd) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);  // released: the handle is gone
     EXPECT_GT(seconds, 0.15);  // real time, not as fast as possible
-    EXPECT_LT(seconds, 1.5);
+    EXPECT_LT(seconds, 3.0);  // generous: the machine may be busy
     EXPECT_FALSE(BASS_ChannelPlay(h, FALSE));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
     EXPECT_EQ(BASS_ChannelGetPosition(h), QWORD(-1));
