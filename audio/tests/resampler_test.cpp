@@ -1,7 +1,6 @@
 // The resampler: purity of a resampled tone, gain, length and passthrough.
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <cstdio>
 #include <cmath>
 
@@ -91,18 +90,4 @@ TEST(Resampler, KeepsChannelsApartAndStartsInStep) {
     // Sample 11 of the output is at t = 11/44100 s; the sine there is known.
     double expected = 0.5 * std::sin(2 * 3.14159265358979 * 1000 * 11 / 44100.0);
     EXPECT_NEAR(left[11], expected, 0.01);
-}
-
-TEST(Resampler, CostsLittleInThePlaybackThread) {
-    // One minute of 48 kHz stereo to 44.1 kHz, timed in processor time since
-    // this machine is shared. Optimised builds run it hundreds of times faster
-    // than real time; the bound only has to hold under the sanitizers and the
-    // fuzzers' coverage instrumentation, and still fails a filter that is
-    // recomputed for every sample.
-    std::vector<float> in = sine(1000, 48000, 2, 48000 * 10, 0.5);
-    std::clock_t start = std::clock();
-    for (int i = 0; i < 6; ++i) resample(in, 48000, 44100);
-    double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
-    std::printf("resampling a minute of 48 kHz stereo took %.3f s of processor time\n", seconds);
-    EXPECT_LT(seconds, 20.0);
 }
