@@ -37,6 +37,7 @@ public:
         return format->nChannels != 0 && format->nSamplesPerSec != 0;
     }
 
+    // The format, valid after a successful assign().
     WAVEFORMATEX* get() { return reinterpret_cast<WAVEFORMATEX*>(storage_.data()); }
 
 private:
@@ -60,11 +61,13 @@ class AcmConverter final : public BlockConverter {
 public:
     AcmConverter(HACMSTREAM stream, const WAVEFORMATEX& output) : stream_(stream), output_(output) {}
 
+    // Closes the codec's stream; its output so far is already delivered.
     ~AcmConverter() override { acmStreamClose(stream_, 0); }
 
     AcmConverter(const AcmConverter&) = delete;
     AcmConverter& operator=(const AcmConverter&) = delete;
 
+    // The PCM rate and channel count the codec agreed to produce.
     AudioFormat output_format() const override {
         return AudioFormat{output_.nSamplesPerSec, output_.nChannels};
     }

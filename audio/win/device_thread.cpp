@@ -19,6 +19,7 @@ constexpr DWORD kRefillTimeoutMs = 500;
 
 class DeviceThread final : public OutputDevice {
 public:
+    // Creates the two signals; the thread itself starts in open().
     DeviceThread() {
         quit_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         start_event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -108,6 +109,7 @@ private:
 
 }  // namespace
 
+// Declared in device_thread.h; the backend lives and dies on the new thread.
 std::unique_ptr<OutputDevice> open_on_device_thread(BackendFactory make_backend, int device,
                                                     uint32_t rate, int* error) {
     std::unique_ptr<DeviceThread> output(new (std::nothrow) DeviceThread());

@@ -21,6 +21,7 @@ public:
     // Takes ownership of an open file handle whose size is already known.
     FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
 
+    // Closes the file; a rename or delete that waited for that completes.
     ~FileSource() override { CloseHandle(file_); }
 
     FileSource(const FileSource&) = delete;
@@ -58,6 +59,7 @@ public:
         return true;
     }
 
+    // The logical position and the size the file had when opened.
     uint64_t tell() const override { return pos_; }
     uint64_t size() const override { return size_; }
 

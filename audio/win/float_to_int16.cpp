@@ -5,6 +5,7 @@
 
 namespace audio {
 
+// Rounds to the nearest step; see the header for the clipping.
 void float_to_int16(const float* in, int16_t* out, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         float scaled = in[i] * 32768.0f;

@@ -26,6 +26,7 @@ int more_specific(int a, int b) {
 
 }  // namespace
 
+// Tries each backend in turn; the first that opens the device wins.
 std::unique_ptr<OutputDevice> open_output_device(int device, uint32_t rate, int* error) {
     int failure = BASS_ERROR_DRIVER;
     for (BackendFactory make_backend : kBackends) {

@@ -47,6 +47,8 @@ WAVEFORMATEXTENSIBLE stereo_format(uint32_t rate, bool use_float) {
 
 class WasapiBackend final : public PlaybackBackend {
 public:
+    // The COM objects release themselves (on this, the device thread); the
+    // event is ours to close.
     ~WasapiBackend() override {
         if (event_ != nullptr) CloseHandle(event_);
     }
@@ -81,6 +83,7 @@ public:
         return BASS_OK;
     }
 
+    // The engine signals this event once per period.
     HANDLE refill_event() const override { return event_; }
 
     // Tops the queue up to the target; the engine has taken some since last time.
@@ -91,6 +94,7 @@ public:
         return write_frames(source, target_frames_ - padding);
     }
 
+    // Halts the engine's stream; queued sound is dropped with the client.
     void stop() override {
         if (started_) client_->Stop();
         started_ = false;
@@ -167,6 +171,7 @@ private:
 
 }  // namespace
 
+// A WASAPI backend, not yet open.
 std::unique_ptr<PlaybackBackend> make_wasapi_backend() {
     return std::unique_ptr<PlaybackBackend>(new (std::nothrow) WasapiBackend());
 }

@@ -71,6 +71,7 @@ public:
         return BASS_OK;
     }
 
+    // The system signals this event whenever a buffer is done (and on open).
     HANDLE refill_event() const override { return event_; }
 
     // Refills, in order, every buffer the device has finished playing.
@@ -82,6 +83,7 @@ public:
         return true;
     }
 
+    // Silences the device at once and hands every buffer back.
     void stop() override {
         if (wave_ != nullptr) waveOutReset(wave_);
     }
@@ -125,6 +127,7 @@ private:
 
 }  // namespace
 
+// A waveOut backend, not yet open.
 std::unique_ptr<PlaybackBackend> make_waveout_backend() {
     return std::unique_ptr<PlaybackBackend>(new (std::nothrow) WaveOutBackend());
 }
