@@ -21,7 +21,8 @@ else
 fi
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  export WINEPREFIX="$root/build/wineprefix-$arch" WINEARCH="$arch" WINEDEBUG=-all
+  # A UTF-8 locale lets Wine map non-ASCII file names.
+  export WINEPREFIX="$root/build/wineprefix-$arch" WINEARCH="$arch" WINEDEBUG=-all LANG=C.UTF-8
   [ -f "$WINEPREFIX/system.reg" ] || WINEDLLOVERRIDES="mscoree,mshtml=" "$wine_loader" wineboot -i >/dev/null 2>&1 || true
   exec "$wine_loader" "$bin/SoundTestApp.exe"
 fi

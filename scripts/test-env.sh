@@ -26,6 +26,8 @@ start() {
   export WINEARCH; WINEARCH=$("$root/scripts/wine-arch.sh")
   export WINEPREFIX="${WINEPREFIX_OVERRIDE:-$root/build/wineprefix-$WINEARCH}"
   export WINEDEBUG=-all
+  # Wine maps non-ASCII file names between Windows and Unix only under a UTF-8 locale.
+  export LANG=C.UTF-8
   # WINE runs a Windows program of the build that this host can execute;
   # TEST_PRESET names that build's CMake preset.
   if [ "$WINEARCH" = win32 ]; then WINE=wine TEST_PRESET=mingw; else WINE=/usr/lib/wine/wine64 TEST_PRESET=mingw64; fi
@@ -74,6 +76,7 @@ export XDG_RUNTIME_DIR='$XDG_RUNTIME_DIR'
 export PULSE_SERVER='$PULSE_SERVER'
 export WINEPREFIX='$WINEPREFIX'
 export WINEDEBUG=-all
+export LANG=C.UTF-8
 export WINEARCH='$WINEARCH'
 export WINE='$WINE'
 export TEST_PRESET='$TEST_PRESET'
