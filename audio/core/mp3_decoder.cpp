@@ -1,5 +1,7 @@
 // MP3: our scanner finds the frames, the platform's codec decodes them, one
 // frame per conversion.
+#include <algorithm>
+
 #include "bass.h"
 #include "codec_decoder.h"
 #include "format_limits.h"
@@ -17,11 +19,28 @@ public:
           source_(std::move(source)), scanner_(std::move(scanner)) {}
 
 protected:
-    bool next_packet(std::vector<uint8_t>& packet) override { return scanner_->next_frame(packet); }
+    // The file's frames, then one silent frame: a codec may hold a frame back
+    // until the next one begins, and without it the last frame of sound
+    // would be lost.
+    bool next_packet(std::vector<uint8_t>& packet) override {
+        if (scanner_->next_frame(packet)) {
+            last_header_.assign(packet.begin(), packet.begin() + 4);
+            last_size_ = packet.size();
+            return true;
+        }
+        if (flushed_ || last_size_ == 0) return false;
+        flushed_ = true;
+        packet.assign(last_size_, 0);
+        std::copy(last_header_.begin(), last_header_.end(), packet.begin());
+        return true;
+    }
 
 private:
     std::unique_ptr<ByteSource> source_;
     std::unique_ptr<Mp3Scanner> scanner_;
+    std::vector<uint8_t> last_header_;  // header of the last frame fed
+    size_t last_size_ = 0;              // its size in bytes
+    bool flushed_ = false;              // the silent frame has been fed
 };
 
 }  // namespace
