@@ -1,4 +1,5 @@
-// The float WAV file layout: RIFF header, a 16-byte fmt chunk with tag 3, data.
+// The float WAV file layout: RIFF header, an 18-byte fmt chunk with tag 3,
+// a fact chunk, data.
 #include "float_wav_writer.h"
 
 #include <vector>
@@ -10,20 +11,25 @@ void put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(value >> (8 * i)));
 }
 
-// The 44-byte header for `data_bytes` of float samples.
+// The 58-byte header for `data_bytes` of float samples: a non-PCM format
+// carries the extension size in fmt and a fact chunk with the frame count.
 std::vector<uint8_t> header(uint32_t rate, uint32_t channels, uint64_t data_bytes) {
-    uint32_t data = data_bytes > 0xFFFFFFF0u ? 0xFFFFFFF0u : uint32_t(data_bytes);
+    uint32_t data = data_bytes > 0xFFFFFFC0u ? 0xFFFFFFC0u : uint32_t(data_bytes);
     std::vector<uint8_t> h;
     for (char c : {'R', 'I', 'F', 'F'}) h.push_back(uint8_t(c));
-    put(h, 36 + data, 4);
+    put(h, 50 + data, 4);
     for (char c : {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '}) h.push_back(uint8_t(c));
-    put(h, 16, 4);
+    put(h, 18, 4);
     put(h, 3, 2);  // WAVE_FORMAT_IEEE_FLOAT
     put(h, channels, 2);
     put(h, rate, 4);
     put(h, rate * channels * 4, 4);
     put(h, channels * 4, 2);
     put(h, 32, 2);
+    put(h, 0, 2);  // no extension
+    for (char c : {'f', 'a', 'c', 't'}) h.push_back(uint8_t(c));
+    put(h, 4, 4);
+    put(h, channels ? data / (channels * 4) : 0, 4);
     for (char c : {'d', 'a', 't', 'a'}) h.push_back(uint8_t(c));
     put(h, data, 4);
     return h;
