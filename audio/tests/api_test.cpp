@@ -44,10 +44,10 @@ protected:
 };
 
 std::vector<uint8_t> sine_wav(uint32_t rate, uint16_t channels, double seconds) {
-    WavSpec spec;
-    spec.rate = rate;
-    spec.channels = channels;
-    return make_wav(spec, sine(1000, rate, channels, size_t(rate * seconds), 0.5));
+    WavLayout layout;
+    layout.rate = rate;
+    layout.channels = channels;
+    return make_wav(layout, sine(1000, rate, channels, size_t(rate * seconds), 0.5));
 }
 
 // The error a failed stream creation from a file reports.
@@ -176,12 +176,12 @@ TEST_F(Api, SectionsOfFilesAndMemoryStreams) {
 
 TEST_F(Api, DecodeChannelsDeliverFloatsThenReportTheEnd) {
     std::vector<float> tone = sine(1000, 22050, 2, 3000, 0.5);
-    WavSpec spec;
-    spec.tag = 3;
-    spec.bits = 32;
-    spec.rate = 22050;
-    spec.channels = 2;
-    std::vector<uint8_t> wav = make_wav(spec, tone);
+    WavLayout layout;
+    layout.tag = 3;
+    layout.bits = 32;
+    layout.rate = 22050;
+    layout.channels = 2;
+    std::vector<uint8_t> wav = make_wav(layout, tone);
     HSTREAM h = BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), BASS_STREAM_DECODE);
     ASSERT_NE(h, 0u);
     EXPECT_FALSE(BASS_ChannelPlay(h, FALSE));

@@ -21,18 +21,18 @@ const uint32_t kOut = 44100;
 
 // A WAV of a 1 kHz half-scale sine.
 std::vector<uint8_t> sine_wav(uint32_t rate, uint16_t channels, double seconds) {
-    WavSpec spec;
-    spec.rate = rate;
-    spec.channels = channels;
-    return make_wav(spec, sine(1000, rate, channels, size_t(rate * seconds), 0.5));
+    WavLayout layout;
+    layout.rate = rate;
+    layout.channels = channels;
+    return make_wav(layout, sine(1000, rate, channels, size_t(rate * seconds), 0.5));
 }
 
 // A WAV holding a constant value, to watch gain ramps directly.
 std::vector<uint8_t> dc_wav(double seconds, float value = 0.5f) {
-    WavSpec spec;
-    spec.tag = 3;
-    spec.bits = 32;
-    return make_wav(spec, std::vector<float>(size_t(kOut * seconds), value));
+    WavLayout layout;
+    layout.tag = 3;
+    layout.bits = 32;
+    return make_wav(layout, std::vector<float>(size_t(kOut * seconds), value));
 }
 
 std::vector<float> render(Engine& engine, size_t frames) {
@@ -230,12 +230,12 @@ TEST(Engine, StaleHandlesNeverReachNewerStreams) {
 TEST(Engine, DecodeChannelsAreReadNotPlayed) {
     Engine engine(kOut);
     std::vector<float> tone = sine(1000, 22050, 2, 5000, 0.5);
-    WavSpec spec;
-    spec.tag = 3;
-    spec.bits = 32;
-    spec.rate = 22050;
-    spec.channels = 2;
-    uint32_t h = create(engine, make_wav(spec, tone), BASS_STREAM_DECODE);
+    WavLayout layout;
+    layout.tag = 3;
+    layout.bits = 32;
+    layout.rate = 22050;
+    layout.channels = 2;
+    uint32_t h = create(engine, make_wav(layout, tone), BASS_STREAM_DECODE);
     EXPECT_EQ(engine.play(h, false), BASS_ERROR_DECODE);
     EXPECT_LT(rms(render(engine, 1000)), 1e-9);  // never mixed
     std::vector<float> decoded(2 * 3000);

@@ -55,44 +55,44 @@ std::vector<float> sine(double freq, uint32_t rate, uint32_t channels, size_t fr
     return out;
 }
 
-std::vector<uint8_t> encode_samples(const WavSpec& spec, const std::vector<float>& samples) {
+std::vector<uint8_t> encode_samples(const WavLayout& layout, const std::vector<float>& samples) {
     std::vector<uint8_t> out;
-    uint16_t tag = spec.tag == 0xFFFE ? spec.subformat : spec.tag;
+    uint16_t tag = layout.tag == 0xFFFE ? layout.subformat : layout.tag;
     for (float s : samples) {
         double v = std::max(-1.0, std::min(1.0, double(s)));
-        if (tag == 3 && spec.bits == 32) {
+        if (tag == 3 && layout.bits == 32) {
             float f = float(v);
             uint32_t bits;
             std::memcpy(&bits, &f, 4);
             put(out, bits, 4);
-        } else if (tag == 3 && spec.bits == 64) {
+        } else if (tag == 3 && layout.bits == 64) {
             uint64_t bits;
             std::memcpy(&bits, &v, 8);
             put(out, bits, 8);
-        } else if (spec.bits == 8) {
+        } else if (layout.bits == 8) {
             out.push_back(uint8_t(std::lround(v * 127.0) + 128));
         } else {
-            double scale = std::ldexp(1.0, spec.bits - 1) - 1;
-            put(out, uint64_t(int64_t(std::llround(v * scale))), spec.bits / 8);
+            double scale = std::ldexp(1.0, layout.bits - 1) - 1;
+            put(out, uint64_t(int64_t(std::llround(v * scale))), layout.bits / 8);
         }
     }
     return out;
 }
 
-std::vector<uint8_t> fmt_body(const WavSpec& spec) {
+std::vector<uint8_t> fmt_body(const WavLayout& layout) {
     std::vector<uint8_t> f;
-    uint16_t align = spec.block_align ? spec.block_align : uint16_t(spec.channels * spec.bits / 8);
-    put(f, spec.tag, 2);
-    put(f, spec.channels, 2);
-    put(f, spec.rate, 4);
-    put(f, uint64_t(spec.rate) * align, 4);
+    uint16_t align = layout.block_align ? layout.block_align : uint16_t(layout.channels * layout.bits / 8);
+    put(f, layout.tag, 2);
+    put(f, layout.channels, 2);
+    put(f, layout.rate, 4);
+    put(f, uint64_t(layout.rate) * align, 4);
     put(f, align, 2);
-    put(f, spec.bits, 2);
-    if (spec.tag == 0xFFFE) {
+    put(f, layout.bits, 2);
+    if (layout.tag == 0xFFFE) {
         put(f, 22, 2);
-        put(f, spec.bits, 2);
+        put(f, layout.bits, 2);
         put(f, 0, 4);  // channel mask
-        put(f, spec.subformat, 2);
+        put(f, layout.subformat, 2);
         const uint8_t tail[14] = {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
         f.insert(f.end(), tail, tail + 14);
     }
@@ -120,8 +120,8 @@ std::vector<uint8_t> WavBuilder::build() const {
     return out;
 }
 
-std::vector<uint8_t> make_wav(const WavSpec& spec, const std::vector<float>& samples) {
-    return WavBuilder().chunk("fmt ", fmt_body(spec)).chunk("data", encode_samples(spec, samples)).build();
+std::vector<uint8_t> make_wav(const WavLayout& layout, const std::vector<float>& samples) {
+    return WavBuilder().chunk("fmt ", fmt_body(layout)).chunk("data", encode_samples(layout, samples)).build();
 }
 
 std::vector<float> decode_all(audio::Decoder& decoder, size_t max_frames) {

@@ -16,7 +16,7 @@ namespace audio_test {
 // A sine of `frames` frames, the same on every channel, interleaved.
 std::vector<float> sine(double freq, uint32_t rate, uint32_t channels, size_t frames, double amplitude);
 
-struct WavSpec {
+struct WavLayout {
     uint16_t tag = 1;  // 1 PCM, 3 float, 0xFFFE extensible, others compressed
     uint16_t subformat = 1;  // extensible only
     uint32_t rate = 44100;
@@ -26,9 +26,9 @@ struct WavSpec {
 };
 
 // Encodes interleaved samples (-1..1) as the sample data of a WAV format.
-std::vector<uint8_t> encode_samples(const WavSpec& spec, const std::vector<float>& samples);
-// The fmt chunk body for a spec.
-std::vector<uint8_t> fmt_body(const WavSpec& spec);
+std::vector<uint8_t> encode_samples(const WavLayout& layout, const std::vector<float>& samples);
+// The fmt chunk body for a layout.
+std::vector<uint8_t> fmt_body(const WavLayout& layout);
 
 // Builds RIFF/WAVE files chunk by chunk, with correct or deliberately wrong sizes.
 class WavBuilder {
@@ -43,7 +43,7 @@ private:
 };
 
 // A complete, well-formed WAV of the samples.
-std::vector<uint8_t> make_wav(const WavSpec& spec, const std::vector<float>& samples);
+std::vector<uint8_t> make_wav(const WavLayout& layout, const std::vector<float>& samples);
 
 // Reads a decoder to its end (at most max_frames frames).
 std::vector<float> decode_all(audio::Decoder& decoder, size_t max_frames = 1 << 24);

@@ -48,13 +48,13 @@ TEST(WavDecoder, EveryPcmAndFloatFormatDecodesAtLevelAndPitch) {
     for (const Case& c : cases) {
         for (uint16_t channels : {1, 2}) {
             SCOPED_TRACE(testing::Message() << "tag " << c.tag << " bits " << c.bits << " channels " << channels);
-            WavSpec spec;
-            spec.tag = c.tag;
-            spec.subformat = c.subformat;
-            spec.bits = c.bits;
-            spec.channels = channels;
-            spec.rate = 22050;
-            std::vector<uint8_t> wav = make_wav(spec, sine(1000, 22050, channels, 22050, 0.5));
+            WavLayout layout;
+            layout.tag = c.tag;
+            layout.subformat = c.subformat;
+            layout.bits = c.bits;
+            layout.channels = channels;
+            layout.rate = 22050;
+            std::vector<uint8_t> wav = make_wav(layout, sine(1000, 22050, channels, 22050, 0.5));
             int error = 0;
             auto decoder = open_bytes(wav, &error);
             ASSERT_TRUE(decoder) << error;
@@ -71,15 +71,15 @@ TEST(WavDecoder, EveryPcmAndFloatFormatDecodesAtLevelAndPitch) {
 }
 
 TEST(WavDecoder, ChunksAroundDataAndOddSizesWithPadBytes) {
-    WavSpec spec;
+    WavLayout layout;
     std::vector<float> tone = sine(1000, 44100, 1, 4410, 0.5);
     std::vector<uint8_t> odd_list = {1, 2, 3};  // odd size: a pad byte follows
     std::vector<uint8_t> wav = WavBuilder()
                                    .chunk("LIST", odd_list)
-                                   .chunk("fmt ", fmt_body(spec))
+                                   .chunk("fmt ", fmt_body(layout))
                                    .chunk("fact", {4, 0, 0, 0})
                                    .chunk("junk", std::vector<uint8_t>(7, 0xEE))
-                                   .chunk("data", encode_samples(spec, tone))
+                                   .chunk("data", encode_samples(layout, tone))
                                    .chunk("LIST", odd_list)
                                    .build();
     int error = 0;
@@ -91,11 +91,11 @@ TEST(WavDecoder, ChunksAroundDataAndOddSizesWithPadBytes) {
 }
 
 TEST(WavDecoder, OddSizedDataChunkThenMoreChunks) {
-    WavSpec spec;
-    spec.bits = 8;
+    WavLayout layout;
+    layout.bits = 8;
     std::vector<float> tone = sine(500, 44100, 1, 101, 0.5);  // 101 bytes: odd
     std::vector<uint8_t> wav =
-        WavBuilder().chunk("fmt ", fmt_body(spec)).chunk("data", encode_samples(spec, tone)).chunk("LIST", {9, 9}).build();
+        WavBuilder().chunk("fmt ", fmt_body(layout)).chunk("data", encode_samples(layout, tone)).chunk("LIST", {9, 9}).build();
     int error = 0;
     auto decoder = open_bytes(wav, &error);
     ASSERT_TRUE(decoder);
@@ -103,11 +103,11 @@ TEST(WavDecoder, OddSizedDataChunkThenMoreChunks) {
 }
 
 TEST(WavDecoder, DataSizeUnknownOrLargerThanTheFileMeansToTheEnd) {
-    WavSpec spec;
-    std::vector<uint8_t> data = encode_samples(spec, sine(1000, 44100, 1, 1000, 0.5));
+    WavLayout layout;
+    std::vector<uint8_t> data = encode_samples(layout, sine(1000, 44100, 1, 1000, 0.5));
     for (uint32_t declared : {0u, 0xFFFFFFFFu, 1000000u}) {
         SCOPED_TRACE(declared);
-        std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(spec)).chunk_with_size("data", declared, data).build();
+        std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(layout)).chunk_with_size("data", declared, data).build();
         int error = 0;
         auto decoder = open_bytes(wav, &error);
         ASSERT_TRUE(decoder) << error;
@@ -116,30 +116,30 @@ TEST(WavDecoder, DataSizeUnknownOrLargerThanTheFileMeansToTheEnd) {
 }
 
 TEST(WavDecoder, TruncatedAndInvalidHeadersAreRefused) {
-    WavSpec spec;
-    std::vector<uint8_t> good = make_wav(spec, sine(1000, 44100, 1, 100, 0.5));
+    WavLayout layout;
+    std::vector<uint8_t> good = make_wav(layout, sine(1000, 44100, 1, 100, 0.5));
     // Cut inside the RIFF header, the fmt chunk, and before any data chunk.
     for (size_t cut : {4u, 11u, 20u, 30u, 36u}) {
         SCOPED_TRACE(cut);
         EXPECT_EQ(open_error(std::vector<uint8_t>(good.begin(), good.begin() + long(cut))), BASS_ERROR_FILEFORM);
     }
     // A fmt chunk that claims more than the file holds.
-    std::vector<uint8_t> long_fmt = WavBuilder().chunk_with_size("fmt ", 5000, fmt_body(spec)).build();
+    std::vector<uint8_t> long_fmt = WavBuilder().chunk_with_size("fmt ", 5000, fmt_body(layout)).build();
     EXPECT_EQ(open_error(long_fmt), BASS_ERROR_FILEFORM);
     // Too short a fmt chunk, no channels, an absurd rate, unsupported bits.
     EXPECT_EQ(open_error(WavBuilder().chunk("fmt ", {1, 0, 1, 0}).chunk("data", {0, 0}).build()), BASS_ERROR_FILEFORM);
-    WavSpec bad = spec;
+    WavLayout bad = layout;
     bad.channels = 0;
     EXPECT_EQ(open_error(make_wav(bad, {})), BASS_ERROR_FILEFORM);
-    bad = spec;
+    bad = layout;
     bad.rate = 0;
     EXPECT_EQ(open_error(make_wav(bad, {0.0f})), BASS_ERROR_FILEFORM);
-    bad = spec;
+    bad = layout;
     bad.tag = 3;
     bad.bits = 16;
     EXPECT_EQ(open_error(make_wav(bad, {0.0f})), BASS_ERROR_FILEFORM);
     // Extensible with a truncated extension.
-    bad = spec;
+    bad = layout;
     bad.tag = 0xFFFE;
     std::vector<uint8_t> ext = fmt_body(bad);
     ext.resize(30);
@@ -147,23 +147,23 @@ TEST(WavDecoder, TruncatedAndInvalidHeadersAreRefused) {
 }
 
 TEST(WavDecoder, CompressedFormatsWithoutACodecAreRefused) {
-    WavSpec spec;
-    spec.tag = 0x11;  // IMA ADPCM
-    spec.bits = 4;
-    spec.block_align = 256;
-    std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(spec)).chunk("data", std::vector<uint8_t>(1024)).build();
+    WavLayout layout;
+    layout.tag = 0x11;  // IMA ADPCM
+    layout.bits = 4;
+    layout.block_align = 256;
+    std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(layout)).chunk("data", std::vector<uint8_t>(1024)).build();
     EXPECT_EQ(open_error(wav), BASS_ERROR_FILEFORM);
 }
 
 TEST(WavDecoder, CompressedDataGoesToTheCodecInWholeBlocks) {
-    WavSpec spec;
-    spec.tag = 0x11;
-    spec.bits = 4;
-    spec.block_align = 256;
+    WavLayout layout;
+    layout.tag = 0x11;
+    layout.bits = 4;
+    layout.block_align = 256;
     // 10 whole blocks and a partial one that cannot be decoded.
     std::vector<uint8_t> data(256 * 10 + 100);
     for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
-    std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(spec)).chunk("data", data).build();
+    std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(layout)).chunk("data", data).build();
     auto log = std::make_shared<FakeConverter::Log>();
     std::vector<uint8_t> seen_format;
     audio::ConverterFactory fake = [&](const std::vector<uint8_t>& format, int*) {
@@ -174,7 +174,7 @@ TEST(WavDecoder, CompressedDataGoesToTheCodecInWholeBlocks) {
     auto decoder = open_bytes(wav, &error, fake);
     ASSERT_TRUE(decoder) << error;
     EXPECT_EQ(decoder->content_type(), uint32_t(BASS_CTYPE_WAV_CODEC));
-    EXPECT_EQ(seen_format, fmt_body(spec));  // the fmt chunk as it is in the file
+    EXPECT_EQ(seen_format, fmt_body(layout));  // the fmt chunk as it is in the file
     std::vector<float> samples = decode_all(*decoder);
     std::vector<uint8_t> fed;
     for (const auto& input : log->inputs) {
