@@ -43,7 +43,7 @@ def main():
             say(f"File > Open File: chose {drv.windows_path(path)}")
             app.click(drv.IDC_PLAY)
             say("pressed Play (volume 60)")
-            hold(f"{name} at volume 60", 1.2)
+            hold(f"{name} at volume 60", 0.8)
             if name == "chime.wav":
                 app.screenshot(os.path.join(outdir, "2-playing.png"))
                 app.set_volume(30)
@@ -51,7 +51,7 @@ def main():
                 hold(f"{name} at volume 30", 0.8)
                 app.click(drv.IDC_PAUSE)
                 say("pressed Pause")
-                hold("paused", 0.8)
+                hold("paused", 0.6)
                 app.click(drv.IDC_PLAY)
                 say("pressed Play: resumes")
                 hold(f"{name} resumed", 0.6)
@@ -69,7 +69,7 @@ def main():
         app.kill()
         recording = rec.stop()
 
-    say("what the sound sink heard (RMS of full scale; a 60% volume of the samples is about 0.1):")
+    say("what the sound sink heard (RMS of full scale; the samples at volume 60 give about 0.09):")
     for label, start, end in steps:
         level = recording.rms(start + 0.25, end)
         say(f"  {label:24s} {level:.4f}  {'sound' if level > 0.005 else 'silence'}")
