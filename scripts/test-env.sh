@@ -44,7 +44,9 @@ start() {
     for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
   fi
 
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+  # No shared memory with clients: its memfd transport can abort the server
+  # when Wine's and parec's streams come and go quickly; copying is cheap here.
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --disable-shm=true \
     --load=module-native-protocol-unix \
     --load="module-null-sink sink_name=out rate=44100 channels=2" \
     >"$state/pulse.log" 2>&1 &
