@@ -244,12 +244,18 @@ class Recording:
         return out
 
     def frequency(self, start, end):
-        """Pitch of a clean tone over [start, end), from rising zero crossings."""
+        """Pitch of a clean tone over [start, end), from the median distance
+        between rising zero crossings, so a short dropout does not bend it."""
         seg = self.left(start, end)
-        crossings = [i for i in range(1, len(seg)) if seg[i - 1] < 0 <= seg[i]]
-        if len(crossings) < 3:
+        crossings = []
+        for i in range(1, len(seg)):
+            if seg[i - 1] < 0 <= seg[i]:
+                # Where the rise crosses zero, between the two samples.
+                crossings.append(i - 1 + seg[i - 1] / (seg[i - 1] - seg[i]))
+        periods = sorted(b - a for a, b in zip(crossings, crossings[1:]))
+        if len(periods) < 3:
             return 0.0
-        return (len(crossings) - 1) * RATE / (crossings[-1] - crossings[0])
+        return RATE / periods[len(periods) // 2]
 
     def sound_start(self, after, threshold=0.01, window=0.01):
         """The first time >= after when the level rises above threshold, or None."""
