@@ -1,8 +1,10 @@
-// MP3 frame finding: headers, tags at both ends, junk, the Xing/Info frame,
-// damage in the middle; and what the codec is given.
+// MP3 frame finding: headers, tags at both ends, junk, the Xing/Info frame
+// and its encoder delay and padding, damage in the middle; what the codec is
+// given, and what of its output is kept.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "bass.h"
@@ -114,6 +116,62 @@ std::vector<uint8_t> tag_range(int from, int to) {
     std::vector<uint8_t> t;
     for (int i = from; i <= to; ++i) t.push_back(uint8_t(i));
     return t;
+}
+
+// An Info frame with a LAME extension that records the encoder's delay and
+// padding. xing_flags picks the optional Xing fields before it.
+std::vector<uint8_t> lame_info_frame(uint32_t delay, uint32_t padding, uint32_t xing_flags = 0x0F,
+                                     const char* encoder = "LAME3.100") {
+    std::vector<uint8_t> f = frame(0);
+    std::memcpy(f.data() + 36, "Info", 4);
+    f[43] = uint8_t(xing_flags);
+    size_t lame = 44;
+    const size_t field_bytes[4] = {4, 4, 100, 4};
+    for (int i = 0; i < 4; ++i)
+        if (xing_flags & (1u << i)) lame += field_bytes[i];
+    std::memcpy(f.data() + lame, encoder, 9);
+    f[lame + 21] = uint8_t(delay >> 4);
+    f[lame + 22] = uint8_t((delay & 0x0F) << 4 | padding >> 8);
+    f[lame + 23] = uint8_t(padding);
+    return f;
+}
+
+// A codec stand-in that numbers the frames it puts out (0, 1, 2, ... on
+// every channel, wrapping at 2^15), so a test sees exactly which of them the
+// decoder kept. Like the real codec, it may hold the first frame back until
+// the next one arrives.
+class CountingConverter : public BlockConverter {
+public:
+    CountingConverter(AudioFormat format, bool holds_first_back)
+        : format_(format), holds_first_back_(holds_first_back) {}
+    AudioFormat output_format() const override { return format_; }
+    bool convert(const uint8_t*, size_t, std::vector<int16_t>& out) override {
+        ++calls_;
+        if (holds_first_back_ && calls_ == 1) return true;
+        size_t frames = holds_first_back_ && calls_ == 2 ? 2 * 1152 : 1152;
+        for (size_t i = 0; i < frames; ++i, ++count_)
+            out.insert(out.end(), format_.channels, int16_t(count_ & 0x7FFF));
+        return true;
+    }
+
+private:
+    AudioFormat format_;
+    bool holds_first_back_;
+    int calls_ = 0;
+    uint32_t count_ = 0;
+};
+
+// Decodes bytes through a CountingConverter; each output frame's number.
+std::vector<int> decode_numbered(const std::vector<uint8_t>& bytes, bool holds_first_back, int* error) {
+    ConverterFactory counting = [&](const std::vector<uint8_t>&, int*) {
+        return std::make_unique<CountingConverter>(AudioFormat{44100, 2}, holds_first_back);
+    };
+    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), counting, error);
+    std::vector<int> numbers;
+    if (!decoder) return numbers;
+    std::vector<float> samples = audio_test::decode_all(*decoder);
+    for (size_t i = 0; i < samples.size(); i += 2) numbers.push_back(int(std::lround(samples[i] * 32768)));
+    return numbers;
 }
 
 }  // namespace
@@ -277,8 +335,9 @@ TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
     EXPECT_EQ(le16(&format[28]), 0);
     std::vector<float> samples = audio_test::decode_all(*decoder);
     // The twelve frames, then a silent one (the last header, nothing after
-    // it) that makes a codec holding a frame back give up the last one.
-    EXPECT_EQ(samples.size(), 13u * 1152 * 2);
+    // it) that makes a codec holding a frame back give up the last one; the
+    // output stops after the twelve.
+    EXPECT_EQ(samples.size(), 12u * 1152 * 2);
     std::vector<std::vector<uint8_t>> expected;
     for (int i = 0; i < 12; ++i) expected.push_back(frame(uint8_t(i + 1), i % 3 == 2));
     std::vector<uint8_t> silent(expected.back().size(), 0);
@@ -337,4 +396,98 @@ TEST(Mp3Scanner, EncodedFilesOfEveryVersion) {
         EXPECT_GE(samples, c.rate / 2);
         EXPECT_LE(samples, c.rate / 2 + 4 * 1152);
     }
+}
+
+TEST(Mp3Frame, ReadsTheEncoderDelayAndPaddingFromTheLameExtension) {
+    Mp3FrameHeader h;
+    ASSERT_TRUE(parse_mp3_header(kHeader128, &h));
+    // Whichever optional Xing fields come before it.
+    for (uint32_t flags : {0x0u, 0x1u, 0x5u, 0xFu}) {
+        std::vector<uint8_t> f = lame_info_frame(576, 1234, flags);
+        Mp3EncoderGap gap;
+        ASSERT_TRUE(read_mp3_encoder_gap(f.data(), h, &gap)) << flags;
+        EXPECT_EQ(gap.delay, 576u);
+        EXPECT_EQ(gap.padding, 1234u);
+    }
+    std::vector<uint8_t> lavc = lame_info_frame(0xFFF, 0xABC, 0xF, "Lavc58.91");
+    Mp3EncoderGap gap;
+    ASSERT_TRUE(read_mp3_encoder_gap(lavc.data(), h, &gap));
+    EXPECT_EQ(gap.delay, 0xFFFu);
+    EXPECT_EQ(gap.padding, 0xABCu);
+    // An Info frame of another encoder, without the extension, and an
+    // ordinary frame say nothing.
+    EXPECT_FALSE(read_mp3_encoder_gap(lame_info_frame(576, 100, 0xF, "Xyzzy1.00").data(), h, &gap));
+    EXPECT_FALSE(read_mp3_encoder_gap(frame(0x4C).data(), h, &gap));
+    // The committed fixture, encoded by lame with its tag.
+    std::vector<uint8_t> bytes = audio_test::read_data_file("sine_1k_44100_stereo.mp3");
+    auto source = make_memory_source(bytes.data(), bytes.size());
+    Mp3Scanner scanner(*source);
+    ASSERT_EQ(scanner.open(), 0);
+    ASSERT_TRUE(scanner.encoder_gap());
+    EXPECT_EQ(scanner.encoder_gap()->delay, 576u);
+}
+
+TEST(Mp3Decoder, CutsTheEncoderDelayAndPaddingAndTheCodecDelay) {
+    const int kCodecDelay = 529;
+    struct Case {
+        int frames, delay, padding;
+    } cases[] = {
+        {12, 576, 1000},      // lame's usual delay
+        {5, 1105, 1152 + 7},  // padding longer than a frame
+        {2, 576, 1152 * 2 - 576 - 100},  // 100 samples: less than one frame of sound
+    };
+    for (const Case& c : cases) {
+        for (bool holds_first_back : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.frames << " frames, held back " << holds_first_back);
+            std::vector<uint8_t> bytes = concat({lame_info_frame(c.delay, c.padding), frames(c.frames)});
+            int error = 0;
+            std::vector<int> numbers = decode_numbered(bytes, holds_first_back, &error);
+            int encoded = c.frames * 1152 - c.delay - c.padding;
+            ASSERT_EQ(int(numbers.size()), encoded) << error;
+            // The codec's output numbered from 0: sample n of the sound is its
+            // sample delay + codec delay + n.
+            for (int i = 0; i < encoded; ++i) ASSERT_EQ(numbers[i], (c.delay + kCodecDelay + i) & 0x7FFF) << i;
+        }
+    }
+}
+
+TEST(Mp3Decoder, WithoutTheEncoderWordTheStartStaysAndTheFramesFedEndIt) {
+    std::vector<uint8_t> plain_info = frame(0);
+    std::memcpy(plain_info.data() + 36, "Xing", 4);
+    for (const auto& bytes : {frames(7), concat({plain_info, frames(7)})}) {
+        int error = 0;
+        std::vector<int> numbers = decode_numbered(bytes, true, &error);
+        ASSERT_EQ(numbers.size(), 7u * 1152) << error;
+        EXPECT_EQ(numbers.front(), 0);
+        EXPECT_EQ(numbers.back(), 7 * 1152 - 1);
+    }
+}
+
+TEST(Mp3Decoder, MpegFramesInsideWavAreTrimmedAndFlushedAlike) {
+    std::vector<uint8_t> mp3 = concat({lame_info_frame(576, 700), frames(6)});
+    audio_test::WavLayout layout;
+    layout.tag = 0x55;
+    layout.channels = 2;
+    layout.bits = 0;
+    layout.block_align = 1;
+    std::vector<uint8_t> fmt = audio_test::fmt_body(layout);
+    std::vector<uint8_t> wav = audio_test::WavBuilder().chunk("fmt ", fmt).chunk("data", mp3).build();
+    int error = 0;
+    std::vector<int> numbers = decode_numbered(wav, true, &error);
+    ASSERT_EQ(numbers.size(), 6u * 1152 - 576 - 700) << error;
+    EXPECT_EQ(numbers.front(), 576 + 529);
+    // The codec gets the frames one by one, then the silent one.
+    auto log = std::make_shared<FakeConverter::Log>();
+    ConverterFactory logging = [&](const std::vector<uint8_t>& f, int*) {
+        EXPECT_EQ(f, fmt);  // the file's own format chunk
+        return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
+    };
+    auto decoder = open_decoder(make_memory_source(wav.data(), wav.size()), logging, &error);
+    ASSERT_TRUE(decoder);
+    EXPECT_EQ(decoder->content_type(), uint32_t(BASS_CTYPE_WAV_CODEC));
+    audio_test::decode_all(*decoder);
+    ASSERT_EQ(log->inputs.size(), 7u);
+    EXPECT_EQ(log->inputs[0], frame(1));
+    EXPECT_EQ(log->inputs[6].size(), log->inputs[5].size());
+    EXPECT_EQ(std::count(log->inputs[6].begin() + 4, log->inputs[6].end(), 0), long(log->inputs[6].size() - 4));
 }
