@@ -1,5 +1,6 @@
-// MP3, on its own or inside a WAV file: our scanner finds the frames, the
-// platform's codec decodes them, one frame per conversion. Where the encoder
+// MP3, on its own or inside a WAV file: our scanner finds the frames, a
+// guard silences garbage among them, the platform's codec decodes them, one
+// frame per conversion. Where the encoder
 // recorded its delay and padding, the silence they stand for is cut, so the
 // output holds exactly the samples that were encoded.
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include "codec_decoder.h"
 #include "format_limits.h"
 #include "formats.h"
+#include "mp3_frame_guard.h"
 #include "mp3_scanner.h"
 #include "wav_parser.h"
 
@@ -47,6 +49,11 @@ protected:
     // would be lost.
     bool next_packet(std::vector<uint8_t>& packet) override {
         if (scanner_->next_frame(packet)) {
+            if (scanner_->resyncs() != resyncs_) {
+                resyncs_ = scanner_->resyncs();
+                guard_.break_reservoir();
+            }
+            guard_.pass(packet);
             last_header_.assign(packet.begin(), packet.begin() + 4);
             last_size_ = packet.size();
             fed_samples_ += frame_samples_;
@@ -63,6 +70,8 @@ protected:
 private:
     std::unique_ptr<ByteSource> source_;
     std::unique_ptr<Mp3Scanner> scanner_;
+    Mp3FrameGuard guard_;
+    int resyncs_ = 0;                   // the scanner's resyncs seen so far
     const uint64_t frame_samples_;      // samples per channel in every frame
     uint64_t fed_samples_ = 0;          // the frames fed so far, in samples
     int64_t tail_ = 0;                  // where the output ends, after the frames fed

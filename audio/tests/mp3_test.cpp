@@ -10,6 +10,7 @@
 #include "bass.h"
 #include "le_bytes.h"
 #include "mp3_frame.h"
+#include "mp3_frame_guard.h"
 #include "mp3_scanner.h"
 #include "probe.h"
 #include "test_signals.h"
@@ -30,6 +31,7 @@ std::vector<uint8_t> frame(uint8_t tag, bool padded = false) {
     uint8_t header[4] = {kHeader128[0], kHeader128[1], uint8_t(kHeader128[2] | (padded ? 2 : 0)), kHeader128[3]};
     EXPECT_TRUE(parse_mp3_header(header, &h));
     std::vector<uint8_t> f(header, header + 4);
+    f.resize(4 + 32, 0);  // side information of a silent frame
     f.resize(h.frame_bytes, tag);
     return f;
 }
@@ -490,4 +492,50 @@ TEST(Mp3Decoder, MpegFramesInsideWavAreTrimmedAndFlushedAlike) {
     EXPECT_EQ(log->inputs[0], frame(1));
     EXPECT_EQ(log->inputs[6].size(), log->inputs[5].size());
     EXPECT_EQ(std::count(log->inputs[6].begin() + 4, log->inputs[6].end(), 0), long(log->inputs[6].size() - 4));
+}
+
+namespace {
+// A frame whose main data begins `back` bytes into earlier frames' data.
+std::vector<uint8_t> frame_reaching_back(uint8_t tag, uint32_t back) {
+    std::vector<uint8_t> f = frame(tag);
+    f[4] = uint8_t(back >> 1);
+    f[5] = uint8_t((back & 1) << 7);
+    return f;
+}
+
+bool side_info_zero(const std::vector<uint8_t>& f) {
+    return std::all_of(f.begin() + 4, f.begin() + 36, [](uint8_t b) { return b == 0; });
+}
+}  // namespace
+
+TEST(Mp3FrameGuard, SilencesGarbageAndWhatBuildsOnIt) {
+    Mp3FrameGuard guard;
+    // Good frames pass untouched, reaching back into earlier ones included.
+    for (std::vector<uint8_t> f : {frame(1), frame_reaching_back(2, 300), frame_reaching_back(3, 500)}) {
+        std::vector<uint8_t> fed = f;
+        EXPECT_FALSE(guard.pass(fed));
+        EXPECT_EQ(fed, f);
+    }
+    // A header that checks out over garbage: big_values beyond 288 and more
+    // bits than the frame holds.
+    std::vector<uint8_t> garbage = frame(0xFF);
+    std::fill(garbage.begin() + 4, garbage.end(), 0xA7);
+    EXPECT_TRUE(guard.pass(garbage));
+    EXPECT_EQ(std::count(garbage.begin() + 4, garbage.end(), 0), long(garbage.size() - 4));
+    // The next frame starts its main data in the garbage: its own bytes stay
+    // (later frames read them) but it decodes to silence.
+    std::vector<uint8_t> after = frame_reaching_back(5, 100);
+    EXPECT_TRUE(guard.pass(after));
+    EXPECT_TRUE(side_info_zero(after));
+    EXPECT_EQ(after.back(), 5);
+    // Then frames reaching back only into good bytes pass again.
+    std::vector<uint8_t> next = frame_reaching_back(6, 350);
+    EXPECT_FALSE(guard.pass(next));
+    // After a resync the bytes before the next frame are not the stream's.
+    guard.break_reservoir();
+    std::vector<uint8_t> resynced = frame_reaching_back(7, 1);
+    EXPECT_TRUE(guard.pass(resynced));
+    std::vector<uint8_t> fresh = frame(8);
+    EXPECT_FALSE(guard.pass(fresh));
+    EXPECT_EQ(guard.silenced(), 3);
 }
