@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bass.h"
+#include "engine.h"
 #include "le_bytes.h"
 #include "mp3_frame.h"
 #include "mp3_frame_guard.h"
@@ -538,4 +539,38 @@ TEST(Mp3FrameGuard, SilencesGarbageAndWhatBuildsOnIt) {
     std::vector<uint8_t> fresh = frame(8);
     EXPECT_FALSE(guard.pass(fresh));
     EXPECT_EQ(guard.silenced(), 3);
+}
+
+TEST(Mp3Decoder, PositionZeroIsTheFirstEncodedSampleAtEveryStart) {
+    std::vector<uint8_t> bytes = concat({lame_info_frame(576, 1000), frames(12)});
+    ConverterFactory counting = [](const std::vector<uint8_t>&, int*) {
+        return std::make_unique<CountingConverter>(AudioFormat{44100, 2}, true);
+    };
+    Engine engine(44100, counting);
+    int error = 0;
+    uint32_t h = engine.create_stream(audio_test::memory_opener(bytes), 0, &error);
+    ASSERT_NE(h, 0u) << error;
+    std::vector<float> out(2 * 4000);
+    auto expect_from_the_first_sample = [&](const char* start) {
+        SCOPED_TRACE(start);
+        engine.render(out.data(), 4000);
+        uint64_t position = 0;
+        engine.position(h, &position);
+        EXPECT_EQ(position, 4000u);
+        // Past the start's short fade-in, output frame i is encoded sample i,
+        // which the codec numbered 576 + 529 + i.
+        for (size_t i = 2000; i < 4000; ++i) ASSERT_NEAR(out[2 * i] * 32768, double(576 + 529 + i), 1e-3) << i;
+    };
+    ASSERT_EQ(engine.play(h, false), 0);
+    expect_from_the_first_sample("first play");
+    ASSERT_EQ(engine.play(h, true), 0);
+    expect_from_the_first_sample("restart");
+    // Played to its end (12 frames less delay and padding), it starts over.
+    std::vector<float> rest(2 * 12 * 1152);
+    engine.render(rest.data(), 12 * 1152);
+    uint64_t end = 0;
+    engine.position(h, &end);
+    EXPECT_EQ(end, 12u * 1152 - 576 - 1000);
+    ASSERT_EQ(engine.play(h, false), 0);
+    expect_from_the_first_sample("play after the end");
 }
