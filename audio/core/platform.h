@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "byte_source.h"
-#include "decoder.h"
-#include "output_device.h"
+#include "io/byte_source.h"
+#include "decode/decoder.h"
+#include "mix/output_device.h"
 
 namespace audio {
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "formats.h"
-#include "mp3_frame.h"
+#include "decode/formats.h"
+#include "decode/mp3_frame.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine.h"
+#include "mix/engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     audio::Engine engine(44100);

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "bass.h"
-#include "engine.h"
+#include "mix/engine.h"
 #include "test_signals.h"
 
 using audio::Engine;

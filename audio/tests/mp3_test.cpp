@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "bass.h"
-#include "le_bytes.h"
-#include "mp3_frame.h"
-#include "mp3_scanner.h"
-#include "probe.h"
+#include "io/le_bytes.h"
+#include "decode/mp3_frame.h"
+#include "decode/mp3_scanner.h"
+#include "decode/probe.h"
 #include "test_signals.h"
 
 using namespace audio;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
-#include "decoder.h"
+#include "io/byte_source.h"
+#include "decode/decoder.h"
 
 namespace audio_test {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bass.h"
-#include "probe.h"
+#include "decode/probe.h"
 #include "test_signals.h"
 
 using namespace audio_test;

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "bass.h"
-#include "probe.h"
+#include "decode/probe.h"
 #include "test_signals.h"
 
 using namespace audio_test;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "output_device.h"
+#include "mix/output_device.h"
 #include "playback_backend.h"
 
 namespace audio {

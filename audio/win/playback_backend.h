@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "output_device.h"
+#include "mix/output_device.h"
 
 namespace audio {
 

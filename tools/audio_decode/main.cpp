@@ -17,8 +17,8 @@
 #include "error_names.h"
 #include "float_wav_writer.h"
 #include "platform.h"
-#include "probe.h"
-#include "stereo_pipeline.h"
+#include "decode/probe.h"
+#include "mix/stereo_pipeline.h"
 
 namespace {
 
