@@ -1,5 +1,6 @@
 // The public C calls: one global engine with its output device, and a
-// per-thread last error. No exception leaves these functions.
+// per-thread last error. No exception leaves these functions. The core's
+// errors, states and descriptions are translated here (public_codes.h).
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -7,12 +8,14 @@
 #include <string>
 
 #include "bass.h"
-#include "mix/engine.h"
 #include "decode/format_limits.h"
+#include "host_platform.h"
+#include "mix/engine.h"
 #include "mix/null_device.h"
-#include "platform.h"
+#include "public_codes.h"
 
 using audio::Engine;
+using audio::public_error_code;
 
 namespace {
 
@@ -59,15 +62,15 @@ BOOL stream_call(Call call) {
 audio::SourceOpener source_opener(BOOL mem, const void* file, DWORD offset, DWORD length) {
     if (mem) {
         // Memory streams cover the caller's `length` bytes; offset is not used.
-        return [file, length](int*) { return audio::make_memory_source(file, length); };
+        return [file, length](audio::Error*) { return audio::make_memory_source(file, length); };
     }
     std::string path(static_cast<const char*>(file));
-    return [path, offset, length](int* error) -> std::unique_ptr<audio::ByteSource> {
-        std::unique_ptr<audio::ByteSource> source = audio::open_file_source(path.c_str(), error);
+    return [path, offset, length](audio::Error* error) -> std::unique_ptr<audio::ByteSource> {
+        std::unique_ptr<audio::ByteSource> source = audio::host_platform().open_file_source(path.c_str(), error);
         if (!source || (offset == 0 && length == 0)) return source;
         std::unique_ptr<audio::ByteSource> section =
             audio::make_section_source(std::move(source), offset, length);
-        if (!section) *error = BASS_ERROR_FILEFORM;  // the section starts past the end
+        if (!section) *error = audio::Error::bad_file_format;  // the section starts past the end
         return section;
     };
 }
@@ -80,17 +83,18 @@ BOOL BASSAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const GUID
         if (g_engine) return BASS_ERROR_ALREADY;
         if (device < BASS_DEVICE_DEFAULT) return BASS_ERROR_DEVICE;
         if (!audio::format_supported(freq, 2)) return BASS_ERROR_FORMAT;
-        auto engine = std::make_shared<Engine>(freq);
+        const audio::Platform& platform = audio::host_platform();
+        auto engine = std::make_shared<Engine>(freq, platform.open_block_converter);
         std::unique_ptr<audio::OutputDevice> output;
-        int device_error = BASS_ERROR_DEVICE;
+        audio::Error device_error = audio::Error::no_device;
         if (device == BASS_DEVICE_NOSOUND) {
             output = std::make_unique<audio::NullDevice>(freq);
         } else {
-            output = audio::open_output_device(device, freq, &device_error);
-            if (!output) return device_error;
+            output = platform.open_output_device(device, freq, &device_error);
+            if (!output) return public_error_code(device_error);
         }
-        device_error = BASS_ERROR_START;
-        if (!output->start(engine.get(), &device_error)) return device_error;
+        device_error = audio::Error::start_failed;
+        if (!output->start(engine.get(), &device_error)) return public_error_code(device_error);
         g_engine = std::move(engine);
         g_device = std::move(output);
         return 0;
@@ -141,63 +145,69 @@ HSTREAM BASSAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWORD offset, 
     guarded([&] {
         if (file == nullptr) return BASS_ERROR_FILEOPEN;
         if (mem && length == 0) return BASS_ERROR_ILLPARAM;
-        int error = BASS_ERROR_FILEFORM;
-        handle = engine->create_stream(source_opener(mem, file, offset, length), flags, &error);
-        return handle ? 0 : error;
+        audio::Error error = audio::Error::bad_file_format;
+        handle = engine->create_stream(source_opener(mem, file, offset, length),
+                                       audio::stream_options(flags), &error);
+        return handle ? BASS_OK : public_error_code(error);
     });
     return handle;
 }
 
 BOOL BASSAPI BASS_StreamFree(HSTREAM handle) {
-    return stream_call([handle](Engine& engine) { return engine.free_stream(handle); });
+    return stream_call([handle](Engine& engine) { return public_error_code(engine.free_stream(handle)); });
 }
 
 BOOL BASSAPI BASS_ChannelPlay(DWORD handle, BOOL restart) {
-    return stream_call([=](Engine& engine) { return engine.play(handle, restart != FALSE); });
+    return stream_call([=](Engine& engine) { return public_error_code(engine.play(handle, restart != FALSE)); });
 }
 
 BOOL BASSAPI BASS_ChannelPause(DWORD handle) {
-    return stream_call([handle](Engine& engine) { return engine.pause(handle); });
+    return stream_call([handle](Engine& engine) { return public_error_code(engine.pause(handle)); });
 }
 
 BOOL BASSAPI BASS_ChannelStop(DWORD handle) {
-    return stream_call([handle](Engine& engine) { return engine.stop(handle); });
+    return stream_call([handle](Engine& engine) { return public_error_code(engine.stop(handle)); });
 }
 
 DWORD BASSAPI BASS_ChannelIsActive(DWORD handle) {
-    uint32_t state = BASS_ACTIVE_STOPPED;
-    stream_call([&](Engine& engine) { return engine.is_active(handle, &state); });
-    return state;
+    audio::StreamState state = audio::StreamState::stopped;
+    stream_call([&](Engine& engine) { return public_error_code(engine.state(handle, &state)); });
+    return audio::public_state(state);
 }
 
 QWORD BASSAPI BASS_ChannelGetPosition(DWORD handle) {
     uint64_t frames = 0;
-    BOOL ok = stream_call([&](Engine& engine) { return engine.position(handle, &frames); });
+    BOOL ok = stream_call([&](Engine& engine) { return public_error_code(engine.position(handle, &frames)); });
     return ok ? frames : QWORD(-1);
 }
 
 BOOL BASSAPI BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
     return stream_call([=](Engine& engine) {
         if (info == nullptr) return BASS_ERROR_ILLPARAM;
-        return engine.info(handle, info);
+        audio::StreamInfo found;
+        if (audio::Error error = engine.info(handle, &found); error != audio::Error::none)
+            return public_error_code(error);
+        *info = audio::public_info(found);
+        return BASS_OK;
     });
 }
 
 DWORD BASSAPI BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
     DWORD bytes = DWORD(-1);
     stream_call([&](Engine& engine) {
-        BASS_CHANNELINFO info;
-        if (int error = engine.info(handle, &info)) return error;
+        audio::StreamInfo info;
+        if (audio::Error error = engine.info(handle, &info); error != audio::Error::none)
+            return public_error_code(error);
         if (length == 0) {
             bytes = 0;
             return 0;
         }
-        size_t frame_bytes = sizeof(float) * info.chans;
+        size_t frame_bytes = sizeof(float) * info.channels;
         size_t frames = length / frame_bytes;
         if (buffer == nullptr || frames == 0) return BASS_ERROR_ILLPARAM;
         size_t got = 0;
-        if (int error = engine.read_decoded(handle, static_cast<float*>(buffer), frames, &got))
-            return error;
+        audio::Error error = engine.read_decoded(handle, static_cast<float*>(buffer), frames, &got);
+        if (error != audio::Error::none) return public_error_code(error);
         if (got == 0) return BASS_ERROR_ENDED;
         bytes = DWORD(got * frame_bytes);
         return 0;

@@ -9,8 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "bass.h"
-#include "platform.h"
+#include "win_platform.h"
 
 namespace audio {
 namespace {
@@ -157,10 +156,10 @@ HACMSTREAM open_stream(WAVEFORMATEX* source, WAVEFORMATEX* output) {
 }  // namespace
 
 // A converter from the given WAVEFORMATEX bytes to 16-bit PCM, or null with
-// BASS_ERROR_FILEFORM when no installed codec takes the format.
+// Error::bad_file_format when no installed codec takes the format.
 std::unique_ptr<BlockConverter> open_block_converter(const std::vector<uint8_t>& wave_format,
-                                                     int* error) {
-    *error = BASS_ERROR_FILEFORM;
+                                                     Error* error) {
+    *error = Error::bad_file_format;
     WaveFormatBuffer source;
     if (!source.assign(wave_format)) return nullptr;
 
@@ -171,10 +170,10 @@ std::unique_ptr<BlockConverter> open_block_converter(const std::vector<uint8_t>&
     AcmConverter* converter = new (std::nothrow) AcmConverter(stream, output);
     if (converter == nullptr) {
         acmStreamClose(stream, 0);
-        *error = BASS_ERROR_MEM;
+        *error = Error::no_memory;
         return nullptr;
     }
-    *error = BASS_OK;
+    *error = Error::none;
     return std::unique_ptr<BlockConverter>(converter);
 }
 

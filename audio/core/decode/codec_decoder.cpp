@@ -11,7 +11,7 @@ namespace {
 constexpr int kMaxConsecutiveFailures = 16;
 }  // namespace
 
-CodecDecoder::CodecDecoder(std::unique_ptr<BlockConverter> converter, uint32_t content_type,
+CodecDecoder::CodecDecoder(std::unique_ptr<BlockConverter> converter, ContentType content_type,
                            AudioFormat format)
     : converter_(std::move(converter)), format_(format), content_type_(content_type) {}
 

@@ -13,9 +13,9 @@ namespace audio {
 class CodecDecoder : public Decoder {
 public:
     // format: what the converter produces (the stream's own format).
-    CodecDecoder(std::unique_ptr<BlockConverter> converter, uint32_t content_type, AudioFormat format);
+    CodecDecoder(std::unique_ptr<BlockConverter> converter, ContentType content_type, AudioFormat format);
     AudioFormat format() const override { return format_; }
-    uint32_t content_type() const override { return content_type_; }
+    ContentType content_type() const override { return content_type_; }
     size_t read(float* out, size_t frames) override;
 
 protected:
@@ -28,7 +28,7 @@ private:
 
     std::unique_ptr<BlockConverter> converter_;
     AudioFormat format_;
-    uint32_t content_type_;
+    ContentType content_type_;
     std::vector<uint8_t> packet_;
     std::vector<int16_t> pcm_;  // converted samples not yet handed out
     size_t pcm_pos_ = 0;

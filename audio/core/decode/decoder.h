@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "error.h"
 #include "io/byte_source.h"
 
 namespace audio {
@@ -17,12 +19,20 @@ struct AudioFormat {
     uint32_t channels = 0;
 };
 
+// What the content was found to be: its container and codec.
+enum class ContentType {
+    wav_pcm,    // integer PCM
+    wav_float,  // IEEE float
+    wav_codec,  // compressed WAV through a platform codec
+    mp3,
+    ogg,
+};
+
 class Decoder {
 public:
     virtual ~Decoder() = default;
     virtual AudioFormat format() const = 0;
-    // The BASS_CTYPE_* of the content.
-    virtual uint32_t content_type() const = 0;
+    virtual ContentType content_type() const = 0;
     // Decodes up to `frames` frames (frames * channels floats, nominal range
     // -1..1) into out. Returns the frames written; 0 means the end (a damaged
     // file ends where its good part ends).
@@ -40,5 +50,10 @@ public:
     // interleaved 16-bit samples to out. False when the codec fails.
     virtual bool convert(const uint8_t* in, size_t n, std::vector<int16_t>& out) = 0;
 };
+
+// Makes a BlockConverter for the bytes of a WAVEFORMATEX: the platform's, or
+// a fake one in tests. Null with Error::bad_file_format when no codec fits.
+using ConverterFactory =
+    std::function<std::unique_ptr<BlockConverter>(const std::vector<uint8_t>& wave_format, Error* error)>;
 
 }  // namespace audio

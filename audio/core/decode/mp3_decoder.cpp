@@ -2,7 +2,6 @@
 // frame per conversion.
 #include <algorithm>
 
-#include "bass.h"
 #include "decode/codec_decoder.h"
 #include "decode/format_limits.h"
 #include "decode/formats.h"
@@ -15,7 +14,7 @@ class Mp3Decoder : public CodecDecoder {
 public:
     Mp3Decoder(std::unique_ptr<ByteSource> source, std::unique_ptr<Mp3Scanner> scanner,
                std::unique_ptr<BlockConverter> converter, AudioFormat format)
-        : CodecDecoder(std::move(converter), BASS_CTYPE_MP3, format),
+        : CodecDecoder(std::move(converter), ContentType::mp3, format),
           source_(std::move(source)), scanner_(std::move(scanner)) {}
 
 protected:
@@ -46,10 +45,11 @@ private:
 }  // namespace
 
 std::unique_ptr<Decoder> open_mp3_decoder(std::unique_ptr<ByteSource>& source,
-                                          const ConverterFactory& converters, int* error) {
+                                          const ConverterFactory& converters, Error* error) {
     auto scanner = std::make_unique<Mp3Scanner>(*source);
-    if (int result = scanner->open()) {
-        *error = result;
+    Error scanned = scanner->open();
+    if (scanned != Error::none) {
+        *error = scanned;
         return nullptr;
     }
     const Mp3FrameHeader& first = scanner->first_header();
@@ -60,7 +60,7 @@ std::unique_ptr<Decoder> open_mp3_decoder(std::unique_ptr<ByteSource>& source,
     // misread.
     AudioFormat out = converter->output_format();
     if (out.rate != format.rate || out.channels != format.channels || !format_supported(out.rate, out.channels)) {
-        *error = BASS_ERROR_FILEFORM;
+        *error = Error::bad_file_format;
         return nullptr;
     }
     return std::make_unique<Mp3Decoder>(std::move(source), std::move(scanner), std::move(converter), format);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "io/le_bytes.h"
-#include "decode/wav_parser.h"
+#include "decode/wave_format.h"
 
 namespace audio {
 namespace {

@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bass.h"
 #include "io/le_bytes.h"
-#include "decode/probe.h"
 
 namespace audio {
 namespace {
@@ -102,15 +100,15 @@ int64_t Mp3Scanner::find_sync(uint64_t from, uint64_t limit, int chain, const Mp
     return -1;
 }
 
-int Mp3Scanner::open() {
+Error Mp3Scanner::open() {
     audio_end_ = source_.size();
-    if (!skip_id3v2()) return BASS_ERROR_FILEFORM;
+    if (!skip_id3v2()) return Error::bad_file_format;
     bool tagged = audio_begin_ > 0;
     trim_end_tags();
     int64_t first = find_sync(audio_begin_, audio_begin_ + kMaxLeadingJunk, kSyncChain, nullptr, &first_);
-    if (first < 0) return tagged ? BASS_ERROR_FILEFORM : kNotThisFormat;
+    if (first < 0) return tagged ? Error::bad_file_format : Error::not_this_format;
     first_offset_ = pos_ = uint64_t(first);
-    return 0;
+    return Error::none;
 }
 
 bool Mp3Scanner::next_frame(std::vector<uint8_t>& frame) {

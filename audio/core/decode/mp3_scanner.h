@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "error.h"
 #include "io/byte_source.h"
 #include "io/byte_window.h"
 #include "decode/mp3_frame.h"
@@ -16,9 +17,9 @@ class Mp3Scanner {
 public:
     explicit Mp3Scanner(ByteSource& source) : source_(source), window_(source) {}
 
-    // Locates the audio and its first frame. Returns 0, kNotThisFormat (no
-    // frames found) or BASS_ERROR_FILEFORM (tags but no frames).
-    int open();
+    // Locates the audio and its first frame. Returns Error::none,
+    // not_this_format (no frames found) or bad_file_format (tags but no frames).
+    Error open();
     // The first audio frame's header: the stream's format.
     const Mp3FrameHeader& first_header() const { return first_; }
     // Copies the next audio frame into frame; false at the end.

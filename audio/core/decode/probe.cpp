@@ -4,52 +4,37 @@
 
 #include <new>
 
-#include "bass.h"
 #include "decode/formats.h"
-#include "platform.h"
 
 namespace audio {
 namespace {
 
-struct FormatEntry {
-    const char* name;
-    FormatOpener open;
-};
-
-const FormatEntry kFormats[] = {
-    {"wav", open_wav_decoder},
-    {"ogg", open_vorbis_decoder},
-    {"mp3", open_mp3_decoder},
-};
+const FormatOpener kFormats[] = {open_wav_decoder, open_vorbis_decoder, open_mp3_decoder};
 
 }  // namespace
 
 std::unique_ptr<Decoder> open_decoder(std::unique_ptr<ByteSource> source,
-                                      const ConverterFactory& converters, int* error) {
-    int kept = kNotThisFormat;
+                                      const ConverterFactory& converters, Error* error) {
+    Error kept = Error::not_this_format;
     if (!source) {
-        *error = BASS_ERROR_FILEOPEN;
+        *error = Error::file_open;
         return nullptr;
     }
     try {
-        for (const FormatEntry& format : kFormats) {
+        for (FormatOpener open : kFormats) {
             if (!source->seek(0)) break;
-            int probe_error = kNotThisFormat;
-            std::unique_ptr<Decoder> decoder = format.open(source, converters, &probe_error);
+            Error probe_error = Error::not_this_format;
+            std::unique_ptr<Decoder> decoder = open(source, converters, &probe_error);
             if (decoder) return decoder;
             // The first format that recognised the content and then failed
             // knows best what is wrong with it.
-            if (kept == kNotThisFormat) kept = probe_error;
+            if (kept == Error::not_this_format) kept = probe_error;
         }
     } catch (const std::bad_alloc&) {
-        kept = BASS_ERROR_MEM;
+        kept = Error::no_memory;
     }
-    *error = kept == kNotThisFormat ? BASS_ERROR_FILEFORM : kept;
+    *error = kept == Error::not_this_format ? Error::bad_file_format : kept;
     return nullptr;
-}
-
-std::unique_ptr<Decoder> open_decoder(std::unique_ptr<ByteSource> source, int* error) {
-    return open_decoder(std::move(source), open_block_converter, error);
 }
 
 }  // namespace audio

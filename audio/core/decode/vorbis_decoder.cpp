@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bass.h"
 #include "decode/format_limits.h"
 #include "decode/formats.h"
 #include "decode/vorbis_header_check.h"
@@ -81,7 +80,7 @@ public:
     ~VorbisDecoder() override { stb_vorbis_close(vorbis_); }
 
     AudioFormat format() const override { return format_; }
-    uint32_t content_type() const override { return BASS_CTYPE_OGG; }
+    ContentType content_type() const override { return ContentType::ogg; }
 
     size_t read(float* out, size_t frames) override {
         size_t written = 0;
@@ -136,23 +135,23 @@ private:
 }  // namespace
 
 std::unique_ptr<Decoder> open_vorbis_decoder(std::unique_ptr<ByteSource>& source,
-                                             const ConverterFactory&, int* error) {
+                                             const ConverterFactory&, Error* error) {
     uint8_t magic[4];
     if (source->read(magic, 4) != 4 || std::memcmp(magic, "OggS", 4) != 0) {
-        *error = kNotThisFormat;
+        *error = Error::not_this_format;
         return nullptr;
     }
     // The comment list takes up to twice the header's size in pointers.
     size_t comment_bytes = 0;
     if (!check_vorbis_comment_header(*source, &comment_bytes)) {
-        *error = BASS_ERROR_FILEFORM;
+        *error = Error::bad_file_format;
         return nullptr;
     }
     source->seek(0);
     auto input = std::make_unique<InputBuffer>(*source);
     std::vector<char> arena(kBaseArenaBytes + 3 * comment_bytes);
     if (!input->fill()) {
-        *error = BASS_ERROR_FILEFORM;
+        *error = Error::bad_file_format;
         return nullptr;
     }
     // Hand stb_vorbis ever more of the file's start until the headers fit.
@@ -165,7 +164,7 @@ std::unique_ptr<Decoder> open_vorbis_decoder(std::unique_ptr<ByteSource>& source
             input->consume(used);
         } else if (vorbis_error == VORBIS_need_more_data) {
             if (!input->fill()) {
-                *error = BASS_ERROR_FILEFORM;
+                *error = Error::bad_file_format;
                 return nullptr;
             }
         } else if (vorbis_error == VORBIS_outofmem && arena.size() < kMaxArenaBytes) {
@@ -173,14 +172,14 @@ std::unique_ptr<Decoder> open_vorbis_decoder(std::unique_ptr<ByteSource>& source
         } else {
             // Every other stb_vorbis error, and headers that want more than
             // the largest arena, mean an invalid or damaged file.
-            *error = BASS_ERROR_FILEFORM;
+            *error = Error::bad_file_format;
             return nullptr;
         }
     }
     stb_vorbis_info info = stb_vorbis_get_info(vorbis);
     if (!format_supported(info.sample_rate, uint32_t(info.channels))) {
         stb_vorbis_close(vorbis);
-        *error = BASS_ERROR_FILEFORM;
+        *error = Error::bad_file_format;
         return nullptr;
     }
     return std::make_unique<VorbisDecoder>(std::move(source), std::move(input), std::move(arena), vorbis);

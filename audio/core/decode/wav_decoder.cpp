@@ -2,12 +2,12 @@
 // format tags go through the platform's codecs in whole blocks.
 #include <algorithm>
 
-#include "bass.h"
 #include "decode/codec_decoder.h"
 #include "decode/format_limits.h"
 #include "decode/formats.h"
 #include "decode/sample_convert.h"
 #include "decode/wav_parser.h"
+#include "decode/wave_format.h"
 
 namespace audio {
 namespace {
@@ -18,7 +18,7 @@ constexpr size_t kReadBytes = 16384;
 class PcmWavDecoder : public Decoder {
 public:
     PcmWavDecoder(std::unique_ptr<ByteSource> source, const WavLayout& layout,
-                  SampleConverter convert, size_t sample_bytes, uint32_t ctype)
+                  SampleConverter convert, size_t sample_bytes, ContentType ctype)
         : source_(std::move(source)), convert_(convert), frame_bytes_(sample_bytes * layout.channels), ctype_(ctype),
           frames_left_(layout.data_size / frame_bytes_), raw_(kReadBytes + frame_bytes_) {
         format_.rate = layout.rate;
@@ -27,7 +27,7 @@ public:
     }
 
     AudioFormat format() const override { return format_; }
-    uint32_t content_type() const override { return ctype_; }
+    ContentType content_type() const override { return ctype_; }
 
     size_t read(float* out, size_t frames) override {
         size_t written = 0;
@@ -50,7 +50,7 @@ private:
     std::unique_ptr<ByteSource> source_;
     SampleConverter convert_;
     size_t frame_bytes_;
-    uint32_t ctype_;
+    ContentType ctype_;
     uint64_t frames_left_;
     std::vector<uint8_t> raw_;
     AudioFormat format_;
@@ -62,7 +62,7 @@ class CodecWavDecoder : public CodecDecoder {
 public:
     CodecWavDecoder(std::unique_ptr<ByteSource> source, const WavLayout& layout,
                     std::unique_ptr<BlockConverter> converter, AudioFormat format)
-        : CodecDecoder(std::move(converter), BASS_CTYPE_WAV_CODEC, format), source_(std::move(source)),
+        : CodecDecoder(std::move(converter), ContentType::wav_codec, format), source_(std::move(source)),
           bytes_left_(layout.data_size) {
         size_t block = layout.format_tag == kWaveFormatMp3 ? 1 : layout.block_align;
         packet_bytes_ = std::max<size_t>(1, kReadBytes / 4 / block) * block;
@@ -91,14 +91,14 @@ private:
 };
 
 // Picks the direct reader for PCM and float data, if the layout is one.
-SampleConverter direct_converter(const WavLayout& layout, uint32_t* ctype) {
+SampleConverter direct_converter(const WavLayout& layout, ContentType* ctype) {
     int bytes = (layout.bits_per_sample + 7) / 8;
     if (layout.format_tag == kWaveFormatPcm && layout.bits_per_sample >= 1) {
-        *ctype = BASS_CTYPE_WAV_PCM;
+        *ctype = ContentType::wav_pcm;
         return pcm_converter(bytes);
     }
     if (layout.format_tag == kWaveFormatFloat && layout.bits_per_sample % 8 == 0) {
-        *ctype = BASS_CTYPE_WAV_FLOAT;
+        *ctype = ContentType::wav_float;
         return float_converter(bytes);
     }
     return nullptr;
@@ -107,16 +107,16 @@ SampleConverter direct_converter(const WavLayout& layout, uint32_t* ctype) {
 // Opens the platform codec for a compressed layout and checks what it offers.
 std::unique_ptr<Decoder> open_codec_wav(std::unique_ptr<ByteSource>& source,
                                         const WavLayout& layout,
-                                        const ConverterFactory& converters, int* error) {
+                                        const ConverterFactory& converters, Error* error) {
     if (layout.block_align == 0 && layout.format_tag != kWaveFormatMp3) {
-        *error = BASS_ERROR_FILEFORM;
+        *error = Error::bad_file_format;
         return nullptr;
     }
     std::unique_ptr<BlockConverter> converter = converters(layout.fmt_chunk, error);
     if (!converter) return nullptr;
     AudioFormat out = converter->output_format();
     if (!format_supported(out.rate, out.channels)) {
-        *error = BASS_ERROR_FILEFORM;
+        *error = Error::bad_file_format;
         return nullptr;
     }
     return std::make_unique<CodecWavDecoder>(std::move(source), layout, std::move(converter), out);
@@ -125,22 +125,23 @@ std::unique_ptr<Decoder> open_codec_wav(std::unique_ptr<ByteSource>& source,
 }  // namespace
 
 std::unique_ptr<Decoder> open_wav_decoder(std::unique_ptr<ByteSource>& source,
-                                          const ConverterFactory& converters, int* error) {
+                                          const ConverterFactory& converters, Error* error) {
     WavLayout layout;
-    if (int result = parse_wav(*source, &layout)) {
-        *error = result;
+    Error parsed = parse_wav(*source, &layout);
+    if (parsed != Error::none) {
+        *error = parsed;
         return nullptr;
     }
     if (!format_supported(layout.rate, layout.channels)) {
-        *error = BASS_ERROR_FILEFORM;
+        *error = Error::bad_file_format;
         return nullptr;
     }
-    uint32_t ctype = 0;
+    ContentType ctype = ContentType::wav_pcm;
     if (layout.format_tag == kWaveFormatPcm || layout.format_tag == kWaveFormatFloat) {
         SampleConverter convert = direct_converter(layout, &ctype);
         size_t sample_bytes = (layout.bits_per_sample + 7) / 8;
         if (!convert) {
-            *error = BASS_ERROR_FILEFORM;
+            *error = Error::bad_file_format;
             return nullptr;
         }
         return std::make_unique<PcmWavDecoder>(std::move(source), layout, convert, sample_bytes, ctype);

@@ -5,14 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "error.h"
 #include "io/byte_source.h"
 
 namespace audio {
-
-constexpr uint16_t kWaveFormatPcm = 0x0001;
-constexpr uint16_t kWaveFormatFloat = 0x0003;
-constexpr uint16_t kWaveFormatMp3 = 0x0055;
-constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 
 struct WavLayout {
     std::vector<uint8_t> fmt_chunk;  // the fmt chunk's bytes, as codecs want them
@@ -25,8 +21,8 @@ struct WavLayout {
     uint64_t data_size = 0;    // bytes of sample data really present
 };
 
-// Parses a WAV file from the start of source. Returns a BASS_ERROR_* code, 0
-// on success, or kNotThisFormat when the source is no RIFF/WAVE file.
-int parse_wav(ByteSource& source, WavLayout* layout);
+// Parses a WAV file from the start of source. Returns Error::none on
+// success, the error otherwise: Error::not_this_format when the source is no RIFF/WAVE file.
+Error parse_wav(ByteSource& source, WavLayout* layout);
 
 }  // namespace audio

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <new>
 
-#include "platform.h"
+#include "decode/probe.h"
 
 namespace audio {
 namespace {
@@ -21,11 +21,17 @@ uint32_t new_handle() {
     return handle;
 }
 
+// The converter factory of an engine given none: no codec at all.
+std::unique_ptr<BlockConverter> no_converters(const std::vector<uint8_t>&, Error* error) {
+    *error = Error::bad_file_format;
+    return nullptr;
+}
+
 }  // namespace
 
 Engine::Engine(uint32_t out_rate, ConverterFactory converters)
     : out_rate_(out_rate),
-      converters_(converters ? std::move(converters) : ConverterFactory(open_block_converter)),
+      converters_(converters ? std::move(converters) : ConverterFactory(no_converters)),
       scratch_(2 * kMixBlock) {
     render_list_.reserve(64);
     finished_.reserve(64);
@@ -34,135 +40,134 @@ Engine::Engine(uint32_t out_rate, ConverterFactory converters)
 
 Engine::~Engine() { free_all(); }
 
-uint32_t Engine::create_stream(SourceOpener open_source, uint32_t flags, int* error) {
+uint32_t Engine::create_stream(SourceOpener open_source, StreamOptions options, Error* error) {
     try {
         ConverterFactory converters = converters_;
-        DecoderOpener reopen = [open_source, converters](int* err) -> std::unique_ptr<Decoder> {
+        DecoderOpener reopen = [open_source, converters](Error* err) -> std::unique_ptr<Decoder> {
             std::unique_ptr<ByteSource> source = open_source(err);
             if (!source) return nullptr;
             return open_decoder(std::move(source), converters, err);
         };
         std::unique_ptr<Decoder> decoder = reopen(error);
         if (!decoder) return 0;
-        auto stream = std::make_shared<Stream>(std::move(decoder), std::move(reopen), flags, out_rate_);
+        auto stream = std::make_shared<Stream>(std::move(decoder), std::move(reopen), options, out_rate_);
         uint32_t handle = new_handle();
-        std::lock_guard<std::mutex> lock(table_mutex_);
+        TableLock lock(table_mutex_);
         streams_.emplace(handle, std::move(stream));
         return handle;
     } catch (const std::bad_alloc&) {
-        *error = BASS_ERROR_MEM;
+        *error = Error::no_memory;
         return 0;
     }
 }
 
 std::shared_ptr<Stream> Engine::find(uint32_t handle) {
-    std::lock_guard<std::mutex> lock(table_mutex_);
+    TableLock lock(table_mutex_);
     auto it = streams_.find(handle);
     return it == streams_.end() ? nullptr : it->second;
 }
 
 void Engine::add_to_mix(const std::shared_ptr<Stream>& stream) {
-    std::lock_guard<std::mutex> lock(table_mutex_);
-    if (stream->in_mix_list) return;
-    stream->in_mix_list = true;
+    TableLock lock(table_mutex_);
+    if (stream->in_mix_list(lock)) return;
+    stream->set_in_mix_list(lock, true);
     mixing_.push_back(stream);
 }
 
 void Engine::release(uint32_t handle, const std::shared_ptr<Stream>& stream) {
-    std::lock_guard<std::mutex> lock(table_mutex_);
+    TableLock lock(table_mutex_);
     streams_.erase(handle);
-    stream->released = true;
+    stream->mark_released(lock);
 }
 
-int Engine::free_stream(uint32_t handle) {
+Error Engine::free_stream(uint32_t handle) {
     std::shared_ptr<Stream> stream = find(handle);
-    if (!stream) return BASS_ERROR_HANDLE;
+    if (!stream) return Error::bad_handle;
     stream->set_state(StreamState::stopped);
     release(handle, stream);
-    return 0;
+    return Error::none;
 }
 
-int Engine::play(uint32_t handle, bool restart) {
+Error Engine::play(uint32_t handle, bool restart) {
     std::shared_ptr<Stream> stream = find(handle);
-    if (!stream) return BASS_ERROR_HANDLE;
-    if (stream->is_decode_channel()) return BASS_ERROR_DECODE;
+    if (!stream) return Error::bad_handle;
+    if (stream->is_decode_channel()) return Error::decode_channel;
     StreamState state = stream->state();
-    if (state == StreamState::playing && !restart) return 0;
+    if (state == StreamState::playing && !restart) return Error::none;
     // An ended stream starts again from its beginning.
     if (restart || state == StreamState::ended) {
-        if (int error = stream->rewind()) return error;
+        if (Error error = stream->rewind(); error != Error::none) return error;
     }
     stream->set_state(StreamState::playing);
     add_to_mix(stream);
-    return 0;
+    return Error::none;
 }
 
-int Engine::pause(uint32_t handle) {
+Error Engine::pause(uint32_t handle) {
     std::shared_ptr<Stream> stream = find(handle);
-    if (!stream) return BASS_ERROR_HANDLE;
-    if (stream->state() != StreamState::playing) return BASS_ERROR_NOPLAY;
+    if (!stream) return Error::bad_handle;
+    if (stream->state() != StreamState::playing) return Error::not_playing;
     stream->set_state(StreamState::paused);
-    return 0;
+    return Error::none;
 }
 
-int Engine::stop(uint32_t handle) {
+Error Engine::stop(uint32_t handle) {
     std::shared_ptr<Stream> stream = find(handle);
-    if (!stream) return BASS_ERROR_HANDLE;
+    if (!stream) return Error::bad_handle;
     // A stream at its end stays there, so that the next play starts it over.
     bool at_end = stream->state() == StreamState::ended || stream->is_decode_channel();
     stream->set_state(at_end ? StreamState::ended : StreamState::stopped);
     if (stream->auto_free()) release(handle, stream);
-    return 0;
+    return Error::none;
 }
 
-int Engine::is_active(uint32_t handle, uint32_t* state) {
+Error Engine::state(uint32_t handle, StreamState* state) {
     std::shared_ptr<Stream> stream = find(handle);
-    *state = BASS_ACTIVE_STOPPED;
-    if (!stream) return BASS_ERROR_HANDLE;
-    StreamState s = stream->state();
-    if (s == StreamState::playing || s == StreamState::paused) *state = uint32_t(s);
-    return 0;
+    *state = StreamState::stopped;
+    if (!stream) return Error::bad_handle;
+    *state = stream->state();
+    return Error::none;
 }
 
-int Engine::position(uint32_t handle, uint64_t* frames) {
+Error Engine::position(uint32_t handle, uint64_t* frames) {
     std::shared_ptr<Stream> stream = find(handle);
-    if (!stream) return BASS_ERROR_HANDLE;
+    if (!stream) return Error::bad_handle;
     *frames = stream->position();
-    return 0;
+    return Error::none;
 }
 
-int Engine::info(uint32_t handle, BASS_CHANNELINFO* info) {
+Error Engine::info(uint32_t handle, StreamInfo* info) {
     std::shared_ptr<Stream> stream = find(handle);
-    if (!stream) return BASS_ERROR_HANDLE;
+    if (!stream) return Error::bad_handle;
     *info = stream->info();
-    return 0;
+    return Error::none;
 }
 
-int Engine::read_decoded(uint32_t handle, float* out, size_t frames, size_t* got) {
+Error Engine::read_decoded(uint32_t handle, float* out, size_t frames, size_t* got) {
     *got = 0;
     std::shared_ptr<Stream> stream = find(handle);
-    if (!stream) return BASS_ERROR_HANDLE;
-    if (!stream->is_decode_channel()) return BASS_ERROR_ILLPARAM;  // played streams give no data
-    if (stream->state() == StreamState::ended) return 0;
+    if (!stream) return Error::bad_handle;
+    if (!stream->is_decode_channel()) return Error::bad_parameter;  // played streams give no data
+    if (stream->state() == StreamState::ended) return Error::none;
     *got = stream->read_decoded(out, frames);
     if (*got == 0) stream->set_state(StreamState::ended);
-    return 0;
+    return Error::none;
 }
 
 void Engine::free_all() {
     std::vector<std::shared_ptr<Stream>> doomed;
     std::unordered_map<uint32_t, std::shared_ptr<Stream>> table;
     {
-        std::lock_guard<std::mutex> lock(table_mutex_);
+        TableLock lock(table_mutex_);
         table.swap(streams_);
         doomed.swap(mixing_);
-        for (auto& stream : doomed) stream->in_mix_list = false;
+        for (auto& stream : doomed) stream->set_in_mix_list(lock, false);
     }
     // Destroyed here, outside the lock.
 }
 
 size_t Engine::stream_count() {
-    std::lock_guard<std::mutex> lock(table_mutex_);
+    TableLock lock(table_mutex_);
     return streams_.size();
 }
 
@@ -178,7 +183,7 @@ void Engine::render(float* out, size_t frames) {
 void Engine::render_block(float* out, size_t frames) {
     std::fill(out, out + 2 * frames, 0.0f);
     {
-        std::lock_guard<std::mutex> lock(table_mutex_);
+        TableLock lock(table_mutex_);
         render_list_.assign(mixing_.begin(), mixing_.end());
     }
     // Decoding happens here, with no engine lock held.
@@ -203,16 +208,16 @@ void Engine::render_block(float* out, size_t frames) {
     // Take silent streams off the mix, unless a call restarted them meanwhile;
     // release the ones that ended with auto-free.
     {
-        std::lock_guard<std::mutex> lock(table_mutex_);
+        TableLock lock(table_mutex_);
         for (const auto& stream : finished_) {
             StreamState state = stream->state();
-            if (state == StreamState::playing && !stream->released) continue;
+            if (state == StreamState::playing && !stream->released(lock)) continue;
             auto it = std::find(mixing_.begin(), mixing_.end(), stream);
             if (it == mixing_.end()) continue;
             mixing_.erase(it);
-            stream->in_mix_list = false;
-            if (state == StreamState::ended && stream->auto_free() && !stream->released) {
-                stream->released = true;
+            stream->set_in_mix_list(lock, false);
+            if (state == StreamState::ended && stream->auto_free() && !stream->released(lock)) {
+                stream->mark_released(lock);
                 for (auto entry = streams_.begin(); entry != streams_.end(); ++entry) {
                     if (entry->second == stream) {
                         streams_.erase(entry);

@@ -11,37 +11,39 @@
 #include <unordered_map>
 #include <vector>
 
-#include "bass.h"
+#include "decode/decoder.h"
+#include "error.h"
+#include "io/byte_source.h"
 #include "mix/output_device.h"
-#include "decode/probe.h"
 #include "mix/stream.h"
+#include "mix/stream_info.h"
 
 namespace audio {
 
 // Opens the bytes of a stream's content, again each time it is rewound.
-using SourceOpener = std::function<std::unique_ptr<ByteSource>(int* error)>;
+using SourceOpener = std::function<std::unique_ptr<ByteSource>(Error* error)>;
 
 class Engine : public RenderSource {
 public:
+    // converters open the codecs of compressed content (the platform's);
+    // without them, compressed content is refused as an unsupported format.
     explicit Engine(uint32_t out_rate, ConverterFactory converters = nullptr);
     ~Engine() override;
 
-    uint32_t output_rate() const { return out_rate_; }
-
     // Creates a stream of the content that open_source provides; returns its
-    // handle, or 0 with a BASS_ERROR_* in *error.
-    uint32_t create_stream(SourceOpener open_source, uint32_t flags, int* error);
+    // handle, or 0 with the error in *error.
+    uint32_t create_stream(SourceOpener open_source, StreamOptions options, Error* error);
 
-    // The stream calls; each returns a BASS_ERROR_* code, 0 on success.
-    int free_stream(uint32_t handle);
-    int play(uint32_t handle, bool restart);
-    int pause(uint32_t handle);
-    int stop(uint32_t handle);
-    int is_active(uint32_t handle, uint32_t* state);
-    int position(uint32_t handle, uint64_t* frames);
-    int info(uint32_t handle, BASS_CHANNELINFO* info);
+    // The stream calls; each returns Error::none on success.
+    Error free_stream(uint32_t handle);
+    Error play(uint32_t handle, bool restart);
+    Error pause(uint32_t handle);
+    Error stop(uint32_t handle);
+    Error state(uint32_t handle, StreamState* state);
+    Error position(uint32_t handle, uint64_t* frames);
+    Error info(uint32_t handle, StreamInfo* info);
     // Decode channels: up to `frames` frames into out; *got 0 at the end.
-    int read_decoded(uint32_t handle, float* out, size_t frames, size_t* got);
+    Error read_decoded(uint32_t handle, float* out, size_t frames, size_t* got);
 
     // Master volume in percent, applied as the linear gain percent / 100.
     void set_volume(uint32_t percent) { volume_.store(float(percent) / 100.0f); }

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <system_error>
 
-#include "bass.h"
 
 namespace audio {
 
@@ -13,13 +12,13 @@ NullDevice::~NullDevice() {
     if (thread_.joinable()) thread_.join();
 }
 
-bool NullDevice::start(RenderSource* source, int* error) {
+bool NullDevice::start(RenderSource* source, Error* error) {
     running_.store(true);
     try {
         thread_ = std::thread(&NullDevice::run, this, source);
     } catch (const std::system_error&) {
         running_.store(false);
-        *error = BASS_ERROR_START;
+        *error = Error::start_failed;
         return false;
     }
     return true;

@@ -15,7 +15,7 @@ class NullDevice : public OutputDevice {
 public:
     explicit NullDevice(uint32_t rate) : rate_(rate) {}
     ~NullDevice() override;
-    bool start(RenderSource* source, int* error) override;
+    bool start(RenderSource* source, Error* error) override;
 
 private:
     // The device thread: one period every 10 ms, on a fixed schedule.

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "error.h"
+
 namespace audio {
 
 class RenderSource {
@@ -19,9 +21,9 @@ class OutputDevice {
 public:
     // Stops the thread and releases the device; safe after a partial start.
     virtual ~OutputDevice() = default;
-    // Starts pulling from source until destruction. False with a BASS_ERROR_*
-    // code in *error when the device cannot start.
-    virtual bool start(RenderSource* source, int* error) = 0;
+    // Starts pulling from source until destruction. False with the error in
+    // *error when the device cannot start.
+    virtual bool start(RenderSource* source, Error* error) = 0;
 };
 
 }  // namespace audio

@@ -9,17 +9,17 @@ namespace {
 constexpr float kRampSeconds = 0.005f;
 }  // namespace
 
-Stream::Stream(std::unique_ptr<Decoder> decoder, DecoderOpener reopen, uint32_t flags,
+Stream::Stream(std::unique_ptr<Decoder> decoder, DecoderOpener reopen, StreamOptions options,
                uint32_t out_rate)
-    : decoder_(std::move(decoder)), reopen_(std::move(reopen)), flags_(flags),
+    : decoder_(std::move(decoder)), reopen_(std::move(reopen)), options_(options),
       out_rate_(out_rate), ramp_step_(1.0f / (kRampSeconds * float(out_rate))) {
     AudioFormat format = decoder_->format();
-    info_ = BASS_CHANNELINFO{format.rate, format.channels, flags, decoder_->content_type()};
+    info_ = StreamInfo{format.rate, format.channels, options.caller_flags, decoder_->content_type()};
     if (!is_decode_channel()) pipeline_ = std::make_unique<StereoPipeline>(*decoder_, out_rate_);
 }
 
-int Stream::rewind() {
-    int error = BASS_ERROR_FILEFORM;
+Error Stream::rewind() {
+    Error error = Error::bad_file_format;
     std::unique_ptr<Decoder> fresh = reopen_ ? reopen_(&error) : nullptr;
     if (!fresh) return error;
     std::unique_ptr<StereoPipeline> pipeline;
@@ -33,7 +33,7 @@ int Stream::rewind() {
         gain_ = 0.0f;
         position_.store(0);
     }
-    return 0;
+    return Error::none;
 }
 
 bool Stream::mix_into(float* mix, float* scratch, size_t frames) {
@@ -68,7 +68,7 @@ bool Stream::mix_into(float* mix, float* scratch, size_t frames) {
 
 size_t Stream::read_decoded(float* out, size_t frames) {
     std::lock_guard<std::mutex> lock(mutex_);
-    size_t channels = info_.chans;
+    size_t channels = info_.channels;
     size_t done = 0;
     while (done < frames) {
         size_t got = decoder_->read(out + done * channels, frames - done);

@@ -9,40 +9,35 @@
 #include <memory>
 #include <mutex>
 
-#include "bass.h"
 #include "decode/decoder.h"
 #include "mix/stereo_pipeline.h"
+#include "mix/stream_info.h"
 
 namespace audio {
 
-// Opens a fresh decoder of a stream's content (for rewinding); null with a
-// BASS_ERROR_* in *error on failure.
-using DecoderOpener = std::function<std::unique_ptr<Decoder>(int* error)>;
+// Opens a fresh decoder of a stream's content (for rewinding); null with the
+// error in *error on failure.
+using DecoderOpener = std::function<std::unique_ptr<Decoder>(Error* error)>;
 
-enum class StreamState : int {
-    stopped = BASS_ACTIVE_STOPPED,
-    playing = BASS_ACTIVE_PLAYING,
-    paused = BASS_ACTIVE_PAUSED,
-    ended,
-};
+// Held while touching the engine's lists: the engine's table mutex, locked.
+using TableLock = std::lock_guard<std::mutex>;
 
 class Stream {
 public:
-    Stream(std::unique_ptr<Decoder> decoder, DecoderOpener reopen, uint32_t flags,
+    Stream(std::unique_ptr<Decoder> decoder, DecoderOpener reopen, StreamOptions options,
            uint32_t out_rate);
 
-    uint32_t flags() const { return flags_; }
-    bool is_decode_channel() const { return (flags_ & BASS_STREAM_DECODE) != 0; }
-    bool auto_free() const { return (flags_ & BASS_STREAM_AUTOFREE) != 0; }
-    BASS_CHANNELINFO info() const { return info_; }
+    bool is_decode_channel() const { return options_.decode_only; }
+    bool auto_free() const { return options_.auto_free; }
+    StreamInfo info() const { return info_; }
 
     StreamState state() const { return state_.load(); }
     void set_state(StreamState state) { state_.store(state); }
     uint64_t position() const { return position_.load(); }
 
-    // Goes back to the start of the content by opening it anew. Returns a
-    // BASS_ERROR_* code, 0 on success.
-    int rewind();
+    // Goes back to the start of the content by opening it anew. Returns
+    // Error::none on success.
+    Error rewind();
 
     // Mixes the next `frames` frames into mix (stereo, output rate), ramping
     // the gain towards 1 while playing and towards 0 otherwise. scratch holds
@@ -54,25 +49,30 @@ public:
     // own format. Returns the frames written; 0 at the end.
     size_t read_decoded(float* out, size_t frames);
 
-    // The render thread marks a stream it is mixing, so the engine knows not
-    // to list it twice. Guarded by the engine's table mutex.
-    bool in_mix_list = false;
-    // Released (freed, or stopped with auto-free) while still audible: the
-    // mixer plays out its ramp, then drops it. Guarded by the table mutex.
-    bool released = false;
+    // The engine's bookkeeping of the stream, touched only by the engine and
+    // only under its table mutex: each call takes the held lock as proof.
+    // On the mixer's list, so that it is never listed twice.
+    bool in_mix_list(const TableLock&) const { return in_mix_list_; }
+    void set_in_mix_list(const TableLock&, bool listed) { in_mix_list_ = listed; }
+    // Released (freed, or stopped with auto-free): out of the handle table,
+    // and the mixer drops it once its ramp has played out.
+    bool released(const TableLock&) const { return released_; }
+    void mark_released(const TableLock&) { released_ = true; }
 
 private:
     std::mutex mutex_;  // guards decoder_, pipeline_ and gain_
     std::unique_ptr<Decoder> decoder_;
     std::unique_ptr<StereoPipeline> pipeline_;
     DecoderOpener reopen_;
-    const uint32_t flags_;
+    const StreamOptions options_;
     const uint32_t out_rate_;
     const float ramp_step_;  // gain change per output frame
-    BASS_CHANNELINFO info_;
+    StreamInfo info_;
     float gain_ = 0.0f;
     std::atomic<StreamState> state_{StreamState::stopped};
     std::atomic<uint64_t> position_{0};
+    bool in_mix_list_ = false;  // these two: see in_mix_list() and released()
+    bool released_ = false;
 };
 
 }  // namespace audio
