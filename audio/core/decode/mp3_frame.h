@@ -22,7 +22,6 @@ struct Mp3FrameHeader {
 };
 
 constexpr size_t kMp3HeaderBytes = 4;
-constexpr size_t kMp3MaxFrameBytes = 2881;  // MPEG-1 at 320 kbit/s and 32 kHz, padded
 
 // Parses the 4 header bytes at p. False unless they are a valid Layer III
 // header with a known bitrate (free format is not supported) and rate.

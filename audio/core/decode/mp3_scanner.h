@@ -26,8 +26,6 @@ public:
     bool next_frame(std::vector<uint8_t>& frame);
 
     // What the scan found, for tests.
-    uint64_t audio_begin() const { return audio_begin_; }
-    uint64_t audio_end() const { return audio_end_; }
     uint64_t first_frame_offset() const { return first_offset_; }
     int resyncs() const { return resyncs_; }
     bool skipped_info_frame() const { return skipped_info_; }
