@@ -50,8 +50,8 @@ uint32_t Engine::create_stream(SourceOpener open_source, StreamOptions options, 
         };
         std::unique_ptr<Decoder> decoder = reopen(error);
         if (!decoder) return 0;
-        auto stream = std::make_shared<Stream>(std::move(decoder), std::move(reopen), options, out_rate_);
         uint32_t handle = new_handle();
+        auto stream = std::make_shared<Stream>(handle, std::move(decoder), std::move(reopen), options, out_rate_);
         TableLock lock(table_mutex_);
         streams_.emplace(handle, std::move(stream));
         return handle;
@@ -186,13 +186,24 @@ void Engine::render_block(float* out, size_t frames) {
         TableLock lock(table_mutex_);
         render_list_.assign(mixing_.begin(), mixing_.end());
     }
+    mix_streams(out, frames);
+    apply_master_volume(out, frames);
+    if (!finished_.empty()) reap_finished();
+    finished_.clear();
+    render_list_.clear();
+}
+
+void Engine::mix_streams(float* out, size_t frames) {
     // Decoding happens here, with no engine lock held.
     finished_.clear();
     for (const auto& stream : render_list_) {
         std::fill(scratch_.begin(), scratch_.end(), 0.0f);
         if (!stream->mix_into(out, scratch_.data(), frames)) finished_.push_back(stream);
     }
-    // Master volume, moved linearly across the block so that changes do not click.
+}
+
+void Engine::apply_master_volume(float* out, size_t frames) {
+    // Moved linearly across the block so that changes do not click.
     float target = volume_.load();
     float step = (target - applied_volume_) / float(frames);
     for (size_t i = 0; i < frames; ++i) {
@@ -201,34 +212,23 @@ void Engine::render_block(float* out, size_t frames) {
         out[2 * i + 1] *= gain;
     }
     applied_volume_ = target;
-    if (finished_.empty()) {
-        render_list_.clear();
-        return;
-    }
-    // Take silent streams off the mix, unless a call restarted them meanwhile;
-    // release the ones that ended with auto-free.
-    {
-        TableLock lock(table_mutex_);
-        for (const auto& stream : finished_) {
-            StreamState state = stream->state();
-            if (state == StreamState::playing && !stream->released(lock)) continue;
-            auto it = std::find(mixing_.begin(), mixing_.end(), stream);
-            if (it == mixing_.end()) continue;
-            mixing_.erase(it);
-            stream->set_in_mix_list(lock, false);
-            if (state == StreamState::ended && stream->auto_free() && !stream->released(lock)) {
-                stream->mark_released(lock);
-                for (auto entry = streams_.begin(); entry != streams_.end(); ++entry) {
-                    if (entry->second == stream) {
-                        streams_.erase(entry);
-                        break;
-                    }
-                }
-            }
+}
+
+void Engine::reap_finished() {
+    TableLock lock(table_mutex_);
+    for (const auto& stream : finished_) {
+        StreamState state = stream->state();
+        // A call restarted it meanwhile: it stays in the mix.
+        if (state == StreamState::playing && !stream->released(lock)) continue;
+        auto it = std::find(mixing_.begin(), mixing_.end(), stream);
+        if (it == mixing_.end()) continue;
+        mixing_.erase(it);
+        stream->set_in_mix_list(lock, false);
+        if (state == StreamState::ended && stream->auto_free() && !stream->released(lock)) {
+            stream->mark_released(lock);
+            streams_.erase(stream->handle());
         }
     }
-    finished_.clear();
-    render_list_.clear();
 }
 
 }  // namespace audio

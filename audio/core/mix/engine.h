@@ -62,8 +62,16 @@ private:
     void add_to_mix(const std::shared_ptr<Stream>& stream);
     // Releases a stream: out of the table now, out of the mix after its ramp.
     void release(uint32_t handle, const std::shared_ptr<Stream>& stream);
-    // Mixes one block of at most kMixBlock frames.
+    // Mixes one block of at most kMixBlock frames: the steps below in turn.
     void render_block(float* out, size_t frames);
+    // Mixes every stream of render_list_ into out; the ones that went silent
+    // go to finished_.
+    void mix_streams(float* out, size_t frames);
+    // Scales the block by the master volume.
+    void apply_master_volume(float* out, size_t frames);
+    // Takes the finished streams off the mix, and releases the ones that
+    // ended with auto-free.
+    void reap_finished();
 
     const uint32_t out_rate_;
     ConverterFactory converters_;

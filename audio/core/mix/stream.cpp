@@ -9,9 +9,9 @@ namespace {
 constexpr float kRampSeconds = 0.005f;
 }  // namespace
 
-Stream::Stream(std::unique_ptr<Decoder> decoder, DecoderOpener reopen, StreamOptions options,
-               uint32_t out_rate)
-    : decoder_(std::move(decoder)), reopen_(std::move(reopen)), options_(options),
+Stream::Stream(uint32_t handle, std::unique_ptr<Decoder> decoder, DecoderOpener reopen,
+               StreamOptions options, uint32_t out_rate)
+    : decoder_(std::move(decoder)), reopen_(std::move(reopen)), handle_(handle), options_(options),
       out_rate_(out_rate), ramp_step_(1.0f / (kRampSeconds * float(out_rate))) {
     AudioFormat format = decoder_->format();
     info_ = StreamInfo{format.rate, format.channels, options.caller_flags, decoder_->content_type()};

@@ -24,9 +24,10 @@ using TableLock = std::lock_guard<std::mutex>;
 
 class Stream {
 public:
-    Stream(std::unique_ptr<Decoder> decoder, DecoderOpener reopen, StreamOptions options,
-           uint32_t out_rate);
+    Stream(uint32_t handle, std::unique_ptr<Decoder> decoder, DecoderOpener reopen,
+           StreamOptions options, uint32_t out_rate);
 
+    uint32_t handle() const { return handle_; }
     bool is_decode_channel() const { return options_.decode_only; }
     bool auto_free() const { return options_.auto_free; }
     StreamInfo info() const { return info_; }
@@ -64,6 +65,7 @@ private:
     std::unique_ptr<Decoder> decoder_;
     std::unique_ptr<StereoPipeline> pipeline_;
     DecoderOpener reopen_;
+    const uint32_t handle_;  // the engine's handle of this stream
     const StreamOptions options_;
     const uint32_t out_rate_;
     const float ramp_step_;  // gain change per output frame
