@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "wave_format_ex.h"
 #include "win_platform.h"
 
 namespace audio {
@@ -45,15 +46,7 @@ private:
 
 // 16-bit PCM with the given rate and channel count.
 WAVEFORMATEX pcm16_format(DWORD rate, WORD channels) {
-    WAVEFORMATEX pcm = {};
-    pcm.wFormatTag = WAVE_FORMAT_PCM;
-    pcm.nChannels = channels;
-    pcm.nSamplesPerSec = rate;
-    pcm.wBitsPerSample = 16;
-    pcm.nBlockAlign = static_cast<WORD>(channels * 2);
-    pcm.nAvgBytesPerSec = rate * pcm.nBlockAlign;
-    pcm.cbSize = 0;
-    return pcm;
+    return wave_format_ex(WAVE_FORMAT_PCM, rate, channels, 16);
 }
 
 class AcmConverter final : public BlockConverter {

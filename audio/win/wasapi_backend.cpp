@@ -10,8 +10,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "playback_backend.h"
 #include "float_to_int16.h"
+#include "playback_backend.h"
+#include "wave_format_ex.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -31,12 +32,7 @@ const GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0
 // Stereo at `rate` as 32-bit float or 16-bit integer samples.
 WAVEFORMATEXTENSIBLE stereo_format(uint32_t rate, bool use_float) {
     WAVEFORMATEXTENSIBLE format = {};
-    format.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-    format.Format.nChannels = 2;
-    format.Format.nSamplesPerSec = rate;
-    format.Format.wBitsPerSample = use_float ? 32 : 16;
-    format.Format.nBlockAlign = static_cast<WORD>(2 * format.Format.wBitsPerSample / 8);
-    format.Format.nAvgBytesPerSec = rate * format.Format.nBlockAlign;
+    format.Format = wave_format_ex(WAVE_FORMAT_EXTENSIBLE, rate, 2, use_float ? 32 : 16);
     format.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
     format.Samples.wValidBitsPerSample = format.Format.wBitsPerSample;
     format.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;

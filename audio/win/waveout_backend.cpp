@@ -7,8 +7,9 @@
 
 #include <vector>
 
-#include "playback_backend.h"
 #include "float_to_int16.h"
+#include "playback_backend.h"
+#include "wave_format_ex.h"
 
 namespace audio {
 namespace {
@@ -43,13 +44,7 @@ public:
         event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (event_ == nullptr) return Error::no_memory;
 
-        WAVEFORMATEX format = {};
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = 2;
-        format.nSamplesPerSec = rate;
-        format.wBitsPerSample = 16;
-        format.nBlockAlign = 4;
-        format.nAvgBytesPerSec = rate * 4;
+        WAVEFORMATEX format = wave_format_ex(WAVE_FORMAT_PCM, rate, 2, 16);
         MMRESULT result = waveOutOpen(&wave_, id, &format, reinterpret_cast<DWORD_PTR>(event_), 0,
                                       CALLBACK_EVENT);
         if (result != MMSYSERR_NOERROR) {
