@@ -36,7 +36,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ByteSource> open_file_source(const char* path, Error* error) {
+std::unique_ptr<ByteSource> open_stdio_file_source(const char* path, Error* error) {
     FILE* file = path ? std::fopen(path, "rb") : nullptr;
     struct stat info;
     // fopen succeeds on directories; only regular files are playable.
