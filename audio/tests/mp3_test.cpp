@@ -7,13 +7,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "bass.h"
-#include "engine.h"
-#include "le_bytes.h"
-#include "mp3_frame.h"
-#include "mp3_frame_guard.h"
-#include "mp3_scanner.h"
-#include "probe.h"
+#include "io/le_bytes.h"
+#include "decode/mp3_frame.h"
+#include "decode/mp3_frame_guard.h"
+#include "decode/mp3_scanner.h"
+#include "decode/probe.h"
+#include "mix/engine.h"
 #include "test_signals.h"
 
 using namespace audio;
@@ -90,7 +89,7 @@ std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
 
 // Every frame the scanner delivers, by its filler tag byte.
 struct Scan {
-    int open_result = 0;
+    Error open_result = Error::none;
     std::vector<uint8_t> tags;
     std::vector<std::vector<uint8_t>> frames;
     int resyncs = 0;
@@ -103,7 +102,7 @@ Scan scan(const std::vector<uint8_t>& bytes) {
     Mp3Scanner scanner(*source);
     Scan result;
     result.open_result = scanner.open();
-    if (result.open_result != 0) return result;
+    if (result.open_result != Error::none) return result;
     result.first_offset = scanner.first_frame_offset();
     std::vector<uint8_t> f;
     while (scanner.next_frame(f)) {
@@ -165,8 +164,8 @@ private:
 };
 
 // Decodes bytes through a CountingConverter; each output frame's number.
-std::vector<int> decode_numbered(const std::vector<uint8_t>& bytes, bool holds_first_back, int* error) {
-    ConverterFactory counting = [&](const std::vector<uint8_t>&, int*) {
+std::vector<int> decode_numbered(const std::vector<uint8_t>& bytes, bool holds_first_back, Error* error) {
+    ConverterFactory counting = [&](const std::vector<uint8_t>&, Error*) {
         return std::make_unique<CountingConverter>(AudioFormat{44100, 2}, holds_first_back);
     };
     auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), counting, error);
@@ -218,7 +217,7 @@ TEST(Mp3Frame, RejectsInvalidHeaders) {
 
 TEST(Mp3Scanner, FindsEveryFrameOfAPlainStream) {
     Scan s = scan(frames(20));
-    ASSERT_EQ(s.open_result, 0);
+    ASSERT_EQ(s.open_result, Error::none);
     EXPECT_EQ(s.tags, tag_range(1, 20));
     EXPECT_EQ(s.frames[2].size(), 418u);  // padded frames keep their extra byte
     EXPECT_EQ(s.resyncs, 0);
@@ -228,7 +227,7 @@ TEST(Mp3Scanner, SkipsId3v2TagsAndLeadingJunk) {
     std::vector<uint8_t> junk = {0xFF, 0xFB, 0x90, 0x40, 0x00, 0xFF, 0xFA, 0x12, 0x34};  // a lone fake header
     for (bool footer : {false, true}) {
         Scan s = scan(concat({id3v2(300, footer), id3v2(20, false), junk, frames(10)}));
-        ASSERT_EQ(s.open_result, 0);
+        ASSERT_EQ(s.open_result, Error::none);
         EXPECT_EQ(s.first_offset, 310u + (footer ? 10 : 0) + 30 + junk.size());
         EXPECT_EQ(s.tags, tag_range(1, 10));
     }
@@ -242,7 +241,7 @@ TEST(Mp3Scanner, SkipsTheXingOrInfoFrameButNotOrdinaryFrames) {
         // VBRI always sits 32 bytes after the header: both at byte 36.
         std::memcpy(info.data() + 36, name, 4);
         Scan s = scan(concat({info, frames(5)}));
-        ASSERT_EQ(s.open_result, 0);
+        ASSERT_EQ(s.open_result, Error::none);
         EXPECT_TRUE(s.skipped_info);
         EXPECT_EQ(s.tags, tag_range(1, 5));
     }
@@ -256,7 +255,7 @@ TEST(Mp3Scanner, SkipsTheXingOrInfoFrameButNotOrdinaryFrames) {
 
 TEST(Mp3Scanner, StopsBeforeId3v1AndApeTags) {
     Scan s = scan(concat({frames(8), id3v1()}));
-    ASSERT_EQ(s.open_result, 0);
+    ASSERT_EQ(s.open_result, Error::none);
     EXPECT_EQ(s.tags, tag_range(1, 8));
     s = scan(concat({frames(8), ape_tag(), id3v1()}));
     EXPECT_EQ(s.tags, tag_range(1, 8));
@@ -276,7 +275,7 @@ TEST(Mp3Scanner, ResyncsAfterDamageInTheMiddle) {
     bytes[frame10 + 102] = 0x90;
     bytes[frame10 + 103] = 0x40;
     Scan s = scan(bytes);
-    ASSERT_EQ(s.open_result, 0);
+    ASSERT_EQ(s.open_result, Error::none);
     std::vector<uint8_t> expected = tag_range(1, 9);
     std::vector<uint8_t> rest = tag_range(11, 20);
     expected.insert(expected.end(), rest.begin(), rest.end());
@@ -295,15 +294,15 @@ TEST(Mp3Scanner, RefusesWhatIsNoMp3) {
     std::vector<uint8_t> noise(100000);
     uint32_t x = 12345;
     for (auto& b : noise) b = uint8_t((x = x * 1103515245 + 12345) >> 24);
-    EXPECT_NE(scan(noise).open_result, 0);
+    EXPECT_NE(scan(noise).open_result, Error::none);
     // Two frames followed by junk are not enough to trust a sync.
-    EXPECT_NE(scan(concat({frames(2), std::vector<uint8_t>(3000, 0x11)})).open_result, 0);
+    EXPECT_NE(scan(concat({frames(2), std::vector<uint8_t>(3000, 0x11)})).open_result, Error::none);
     // A tag with nothing after it.
-    EXPECT_EQ(scan(id3v2(50, false)).open_result, BASS_ERROR_FILEFORM);
+    EXPECT_EQ(scan(id3v2(50, false)).open_result, audio::Error::bad_file_format);
     // A tag that claims more than the file.
     std::vector<uint8_t> tag = id3v2(50, false);
     tag[8] = 0x7F;
-    EXPECT_EQ(scan(concat({tag, frames(5)})).open_result, BASS_ERROR_FILEFORM);
+    EXPECT_EQ(scan(concat({tag, frames(5)})).open_result, audio::Error::bad_file_format);
 }
 
 TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
@@ -312,14 +311,14 @@ TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
     std::vector<uint8_t> bytes = concat({id3v2(64, false), info, frames(12), id3v1()});
     auto log = std::make_shared<FakeConverter::Log>();
     std::vector<uint8_t> format;
-    ConverterFactory fake = [&](const std::vector<uint8_t>& f, int*) {
+    ConverterFactory fake = [&](const std::vector<uint8_t>& f, audio::Error*) {
         format = f;
         return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
     };
-    int error = 0;
+    audio::Error error = audio::Error::none;
     auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), fake, &error);
-    ASSERT_TRUE(decoder) << error;
-    EXPECT_EQ(decoder->content_type(), uint32_t(BASS_CTYPE_MP3));
+    ASSERT_TRUE(decoder) << int(error);
+    EXPECT_EQ(decoder->content_type(), audio::ContentType::mp3);
     EXPECT_EQ(decoder->format().rate, 44100u);
     EXPECT_EQ(decoder->format().channels, 2u);
     // MPEGLAYER3WAVEFORMAT, little-endian.
@@ -351,15 +350,12 @@ TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
 
 TEST(Mp3Decoder, RefusedWithoutACodecOrWhenTheCodecDisagrees) {
     std::vector<uint8_t> bytes = frames(10);
-    int error = 0;
-    ConverterFactory none = [](const std::vector<uint8_t>&, int* e) -> std::unique_ptr<BlockConverter> {
-        *e = BASS_ERROR_FILEFORM;
-        return nullptr;
-    };
+    audio::Error error = audio::Error::none;
+    ConverterFactory none = audio_test::no_codecs;
     EXPECT_FALSE(open_decoder(make_memory_source(bytes.data(), bytes.size()), none, &error));
-    EXPECT_EQ(error, BASS_ERROR_FILEFORM);
+    EXPECT_EQ(error, audio::Error::bad_file_format);
     auto log = std::make_shared<FakeConverter::Log>();
-    ConverterFactory mono = [&](const std::vector<uint8_t>&, int*) {
+    ConverterFactory mono = [&](const std::vector<uint8_t>&, audio::Error*) {
         return std::make_unique<FakeConverter>(AudioFormat{44100, 1}, 1152, log);
     };
     EXPECT_FALSE(open_decoder(make_memory_source(bytes.data(), bytes.size()), mono, &error));
@@ -381,7 +377,7 @@ TEST(Mp3Scanner, EncodedFilesOfEveryVersion) {
         ASSERT_FALSE(bytes.empty());
         auto source = make_memory_source(bytes.data(), bytes.size());
         Mp3Scanner scanner(*source);
-        ASSERT_EQ(scanner.open(), 0);
+        ASSERT_EQ(scanner.open(), Error::none);
         EXPECT_EQ(scanner.first_header().rate, c.rate);
         EXPECT_EQ(scanner.first_header().channels, c.channels);
         std::vector<uint8_t> f;
@@ -425,7 +421,7 @@ TEST(Mp3Frame, ReadsTheEncoderDelayAndPaddingFromTheLameExtension) {
     std::vector<uint8_t> bytes = audio_test::read_data_file("sine_1k_44100_stereo.mp3");
     auto source = make_memory_source(bytes.data(), bytes.size());
     Mp3Scanner scanner(*source);
-    ASSERT_EQ(scanner.open(), 0);
+    ASSERT_EQ(scanner.open(), Error::none);
     ASSERT_TRUE(scanner.encoder_gap());
     EXPECT_EQ(scanner.encoder_gap()->delay, 576u);
 }
@@ -443,10 +439,10 @@ TEST(Mp3Decoder, CutsTheEncoderDelayAndPaddingAndTheCodecDelay) {
         for (bool holds_first_back : {false, true}) {
             SCOPED_TRACE(testing::Message() << c.frames << " frames, held back " << holds_first_back);
             std::vector<uint8_t> bytes = concat({lame_info_frame(c.delay, c.padding), frames(c.frames)});
-            int error = 0;
+            Error error = Error::none;
             std::vector<int> numbers = decode_numbered(bytes, holds_first_back, &error);
             int encoded = c.frames * 1152 - c.delay - c.padding;
-            ASSERT_EQ(int(numbers.size()), encoded) << error;
+            ASSERT_EQ(int(numbers.size()), encoded) << int(error);
             // The codec's output numbered from 0: sample n of the sound is its
             // sample delay + codec delay + n.
             for (int i = 0; i < encoded; ++i) ASSERT_EQ(numbers[i], (c.delay + kCodecDelay + i) & 0x7FFF) << i;
@@ -458,9 +454,9 @@ TEST(Mp3Decoder, WithoutTheEncoderWordTheStartStaysAndTheFramesFedEndIt) {
     std::vector<uint8_t> plain_info = frame(0);
     std::memcpy(plain_info.data() + 36, "Xing", 4);
     for (const auto& bytes : {frames(7), concat({plain_info, frames(7)})}) {
-        int error = 0;
+        Error error = Error::none;
         std::vector<int> numbers = decode_numbered(bytes, true, &error);
-        ASSERT_EQ(numbers.size(), 7u * 1152) << error;
+        ASSERT_EQ(numbers.size(), 7u * 1152) << int(error);
         EXPECT_EQ(numbers.front(), 0);
         EXPECT_EQ(numbers.back(), 7 * 1152 - 1);
     }
@@ -475,19 +471,19 @@ TEST(Mp3Decoder, MpegFramesInsideWavAreTrimmedAndFlushedAlike) {
     layout.block_align = 1;
     std::vector<uint8_t> fmt = audio_test::fmt_body(layout);
     std::vector<uint8_t> wav = audio_test::WavBuilder().chunk("fmt ", fmt).chunk("data", mp3).build();
-    int error = 0;
+    Error error = Error::none;
     std::vector<int> numbers = decode_numbered(wav, true, &error);
-    ASSERT_EQ(numbers.size(), 6u * 1152 - 576 - 700) << error;
+    ASSERT_EQ(numbers.size(), 6u * 1152 - 576 - 700) << int(error);
     EXPECT_EQ(numbers.front(), 576 + 529);
     // The codec gets the frames one by one, then the silent one.
     auto log = std::make_shared<FakeConverter::Log>();
-    ConverterFactory logging = [&](const std::vector<uint8_t>& f, int*) {
+    ConverterFactory logging = [&](const std::vector<uint8_t>& f, Error*) {
         EXPECT_EQ(f, fmt);  // the file's own format chunk
         return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
     };
     auto decoder = open_decoder(make_memory_source(wav.data(), wav.size()), logging, &error);
     ASSERT_TRUE(decoder);
-    EXPECT_EQ(decoder->content_type(), uint32_t(BASS_CTYPE_WAV_CODEC));
+    EXPECT_EQ(decoder->content_type(), ContentType::wav_codec);
     audio_test::decode_all(*decoder);
     ASSERT_EQ(log->inputs.size(), 7u);
     EXPECT_EQ(log->inputs[0], frame(1));
@@ -543,13 +539,13 @@ TEST(Mp3FrameGuard, SilencesGarbageAndWhatBuildsOnIt) {
 
 TEST(Mp3Decoder, PositionZeroIsTheFirstEncodedSampleAtEveryStart) {
     std::vector<uint8_t> bytes = concat({lame_info_frame(576, 1000), frames(12)});
-    ConverterFactory counting = [](const std::vector<uint8_t>&, int*) {
+    ConverterFactory counting = [](const std::vector<uint8_t>&, Error*) {
         return std::make_unique<CountingConverter>(AudioFormat{44100, 2}, true);
     };
     Engine engine(44100, counting);
-    int error = 0;
-    uint32_t h = engine.create_stream(audio_test::memory_opener(bytes), 0, &error);
-    ASSERT_NE(h, 0u) << error;
+    Error error = Error::none;
+    uint32_t h = engine.create_stream(audio_test::memory_opener(bytes), StreamOptions{}, &error);
+    ASSERT_NE(h, 0u) << int(error);
     std::vector<float> out(2 * 4000);
     auto expect_from_the_first_sample = [&](const char* start) {
         SCOPED_TRACE(start);
@@ -561,9 +557,9 @@ TEST(Mp3Decoder, PositionZeroIsTheFirstEncodedSampleAtEveryStart) {
         // which the codec numbered 576 + 529 + i.
         for (size_t i = 2000; i < 4000; ++i) ASSERT_NEAR(out[2 * i] * 32768, double(576 + 529 + i), 1e-3) << i;
     };
-    ASSERT_EQ(engine.play(h, false), 0);
+    ASSERT_EQ(engine.play(h, false), Error::none);
     expect_from_the_first_sample("first play");
-    ASSERT_EQ(engine.play(h, true), 0);
+    ASSERT_EQ(engine.play(h, true), Error::none);
     expect_from_the_first_sample("restart");
     // Played to its end (12 frames less delay and padding), it starts over.
     std::vector<float> rest(2 * 12 * 1152);
@@ -571,6 +567,6 @@ TEST(Mp3Decoder, PositionZeroIsTheFirstEncodedSampleAtEveryStart) {
     uint64_t end = 0;
     engine.position(h, &end);
     EXPECT_EQ(end, 12u * 1152 - 576 - 1000);
-    ASSERT_EQ(engine.play(h, false), 0);
+    ASSERT_EQ(engine.play(h, false), Error::none);
     expect_from_the_first_sample("play after the end");
 }

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "bass.h"
-#include "le_bytes.h"
-#include "mp3_frame.h"
+#include "io/le_bytes.h"
+#include "decode/mp3_frame.h"
 
 namespace {
 
