@@ -1,6 +1,6 @@
-// What a stream reads, through the public calls: the part of memory that
-// offset and length pick, and, when rewound, the file it opened rather than
-// whatever its path names now.
+// What a stream reads: the part of memory that offset and length pick;
+// when rewound, the file it opened rather than whatever its path names now;
+// and only as much as it has played, never the whole file at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "bass.h"
+#include "mix/engine.h"
 #include "test_signals.h"
 
 using namespace audio_test;
@@ -57,7 +58,42 @@ size_t frames_decoded(HSTREAM h) {
     return frames;
 }
 
+// Bytes in memory that count what their readers take.
+class CountingSource : public audio::ByteSource {
+public:
+    CountingSource(const std::vector<uint8_t>& bytes, size_t* count)
+        : inner_(audio::make_memory_source(bytes.data(), bytes.size())), count_(count) {}
+    size_t read(void* dst, size_t n) override {
+        size_t got = inner_->read(dst, n);
+        *count_ += got;
+        return got;
+    }
+    bool seek(uint64_t pos) override { return inner_->seek(pos); }
+    uint64_t tell() const override { return inner_->tell(); }
+    uint64_t size() const override { return inner_->size(); }
+
+private:
+    std::unique_ptr<audio::ByteSource> inner_;
+    size_t* count_;
+};
+
 }  // namespace
+
+TEST(StreamReading, CreationReadsTheHeadersAndPlayingReadsAsItGoes) {
+    std::vector<uint8_t> wav = tone_wav(44100, 60.0);  // 5 MB
+    size_t bytes_read = 0;
+    audio::Engine engine(44100);
+    audio::Error error = audio::Error::none;
+    uint32_t h = engine.create_stream(
+        [&](audio::Error*) { return std::make_unique<CountingSource>(wav, &bytes_read); }, {}, &error);
+    ASSERT_NE(h, 0u) << int(error);
+    EXPECT_LT(bytes_read, 64u * 1024);
+    engine.play(h, false);
+    std::vector<float> out(2 * 44100);
+    engine.render(out.data(), 44100);  // one second: 88 kB of samples
+    EXPECT_GT(bytes_read, 88200u);
+    EXPECT_LT(bytes_read, 88200u + 128 * 1024);
+}
 
 TEST_F(StreamContent, MemoryStreamsPlayTheSectionThatOffsetAndLengthPick) {
     std::vector<uint8_t> wav = tone_wav(44100, 0.1);
