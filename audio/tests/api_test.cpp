@@ -240,6 +240,23 @@ TEST_F(Api, PlaysInRealTimeOnTheNullDeviceAndFreesItselfAtTheEnd) {
     EXPECT_EQ(BASS_ChannelGetPosition(h), QWORD(-1));
 }
 
+TEST_F(Api, PositionAdvancesInRealTimeAtTheStreamsOwnRate) {
+    // A 22.05 kHz file on a 44.1 kHz output: 22050 frames a second, neither
+    // the output's count nor a pace half or twice as fast.
+    std::string path = write_file("paced.wav", sine_wav(22050, 1, 3.0));
+    HSTREAM h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    using clock = std::chrono::steady_clock;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QWORD first = BASS_ChannelGetPosition(h);
+    auto start = clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    QWORD last = BASS_ChannelGetPosition(h);
+    double seconds = std::chrono::duration<double>(clock::now() - start).count();
+    EXPECT_NEAR(double(last - first) / seconds, 22050.0, 22050.0 * 0.15);
+}
+
 TEST_F(Api, PauseHoldsThePositionOnTheNullDevice) {
     std::string path = write_file("long.wav", sine_wav(44100, 1, 2.0));
     HSTREAM h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_AUTOFREE);
