@@ -55,7 +55,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ByteSource> open_stdio_file_source(const char* path, Error* error) {
+std::unique_ptr<ByteSource> open_posix_file_source(const char* path, Error* error) {
     *error = Error::file_open;
     int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) return nullptr;
