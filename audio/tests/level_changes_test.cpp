@@ -1,6 +1,6 @@
 // The promise that nothing clicks: every change of level the engine makes,
-// master volume included, moves in small steps, whatever the device's block
-// size. Each case plays a constant level, so any jump is the engine's own.
+// master volume included, moves in small steps when rendered in the blocks a
+// device pulls. Each case plays a constant level, so any jump is the engine's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
