@@ -3,10 +3,12 @@
 // decode channels.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "bass.h"
@@ -280,4 +282,55 @@ TEST_F(Api, RealDevicesAreThePlatformsBusiness) {
     EXPECT_FALSE(BASS_Init(1000, 44100, 0, nullptr, nullptr));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DEVICE);
     ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+}
+
+namespace {
+
+// One of the calls that change a stream or the output, picked by `pick`.
+void random_call(HSTREAM h, unsigned pick) {
+    switch (pick % 6) {
+    case 0: BASS_ChannelPlay(h, pick & 8 ? TRUE : FALSE); break;
+    case 1: BASS_ChannelPause(h); break;
+    case 2: BASS_ChannelStop(h); break;
+    case 3: BASS_StreamFree(h); break;
+    case 4: BASS_SetVolume(pick % 101); break;
+    default: BASS_ChannelIsActive(h); BASS_ChannelGetPosition(h); break;
+    }
+}
+
+}  // namespace
+
+TEST(ApiRace, StreamCallsFreeAndInitRaceTheMixingThread) {
+    // Three callers hammer the newest stream while the null device mixes it,
+    // and the library is freed and initialised again under them.
+    std::vector<uint8_t> wav = sine_wav(48000, 2, 0.05);
+    ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+    std::atomic<HSTREAM> newest{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> callers;
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        callers.emplace_back([&, seed] {
+            std::minstd_rand random(seed);
+            while (!done.load()) random_call(newest.load(), unsigned(random()));
+        });
+    }
+    for (int i = 0; i < 200; ++i) {
+        if (i % 50 == 49) {
+            EXPECT_TRUE(BASS_Free());
+            EXPECT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+        }
+        DWORD flags = i % 2 ? BASS_STREAM_AUTOFREE : 0;
+        HSTREAM h = BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), flags);
+        ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+        newest.store(h);
+        BASS_ChannelPlay(h, FALSE);
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    done.store(true);
+    for (std::thread& caller : callers) caller.join();
+    HSTREAM last = newest.load();
+    BASS_StreamFree(last);
+    EXPECT_FALSE(BASS_ChannelPlay(last, FALSE));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+    EXPECT_TRUE(BASS_Free());
 }
