@@ -212,6 +212,19 @@ TEST_F(Api, DecodeChannelsDeliverFloatsThenReportTheEnd) {
     EXPECT_EQ(info.flags, DWORD(BASS_STREAM_DECODE));
 }
 
+TEST_F(Api, AutoFreeDecodeChannelsGoWhenTheirDataEnds) {
+    std::vector<uint8_t> wav = sine_wav(22050, 2, 0.05);
+    HSTREAM h = BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), BASS_STREAM_DECODE | BASS_STREAM_AUTOFREE);
+    ASSERT_NE(h, 0u);
+    std::vector<float> out(2000);
+    while (BASS_ChannelGetData(h, out.data(), DWORD(out.size() * 4)) != DWORD(-1)) {
+    }
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
+    BASS_CHANNELINFO info;
+    EXPECT_FALSE(BASS_ChannelGetInfo(h, &info));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+}
+
 TEST_F(Api, PlaysInRealTimeOnTheNullDeviceAndFreesItselfAtTheEnd) {
     std::string path = write_file("short.wav", sine_wav(48000, 2, 0.2));
     HSTREAM h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_AUTOFREE);

@@ -265,6 +265,22 @@ TEST(Engine, DecodeChannelsAreReadNotPlayed) {
     EXPECT_EQ(got, 0u);
 }
 
+TEST(Engine, AutoFreeDecodeChannelsAreReleasedAtTheirEnd) {
+    Engine engine(kOut);
+    StreamOptions options = decode_only();
+    options.auto_free = true;
+    uint32_t h = create(engine, sine_wav(22050, 1, 0.1), options);
+    std::vector<float> out(4000);
+    size_t got = 0;
+    ASSERT_EQ(engine.read_decoded(h, out.data(), 4000, &got), Error::none);
+    EXPECT_EQ(got, 2205u);
+    EXPECT_EQ(engine.stream_count(), 1u);  // the end is reported first...
+    ASSERT_EQ(engine.read_decoded(h, out.data(), 4000, &got), Error::none);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(engine.stream_count(), 0u);  // ...and the stream goes with it
+    EXPECT_EQ(engine.read_decoded(h, out.data(), 4000, &got), Error::bad_handle);
+}
+
 TEST(Engine, CallsFromOtherThreadsRaceTheRenderThreadSafely) {
     Engine engine(kOut);
     std::atomic<bool> done{false};
