@@ -81,7 +81,9 @@ private:
 
     const uint32_t out_rate_;
     ConverterFactory converters_;
-    std::mutex table_mutex_;  // guards streams_, mixing_ and the streams' list flags
+    // Guards streams_, mixing_ and the streams' list flags; a state change
+    // that decides a stream's place in the mix is made under it too.
+    std::mutex table_mutex_;
     std::unordered_map<uint32_t, std::shared_ptr<Stream>> streams_;
     std::vector<std::shared_ptr<Stream>> mixing_;  // streams the mixer renders
     std::atomic<float> volume_{1.0f};
