@@ -154,6 +154,19 @@ TEST(MemoryFailure, AnAutoFreeStreamThatFailsIsReleased) {
     EXPECT_EQ(engine.stream_count(), 0u);
 }
 
+TEST(MemoryFailure, AMixListThatCannotGrowCostsOneSilentBlock) {
+    // More streams than the mixer's list first had room for: the render's
+    // copy of it must grow, and that allocation fails once.
+    Engine engine(kOut);
+    audio::SourceOpener quiet = memory_opener(dc_wav(0.01f));
+    for (int i = 0; i < 100; ++i) {
+        Error error = Error::none;
+        ASSERT_EQ(engine.play(engine.create_stream(quiet, {}, &error), false), Error::none);
+    }
+    EXPECT_EQ(rendered_level(engine, 512, 1), 0.0);
+    EXPECT_NEAR(rendered_level(engine, 4410), 1.0, 1e-3);
+}
+
 TEST(MemoryFailure, CallsThatCannotAllocateReportNoMemoryAndChangeNothing) {
     Engine engine(kOut);
     audio::SourceOpener plain = memory_opener(dc_wav(0.5f));
