@@ -214,7 +214,8 @@ TEST_F(Api, DecodeChannelsDeliverFloatsThenReportTheEnd) {
 
 TEST_F(Api, AutoFreeDecodeChannelsGoWhenTheirDataEnds) {
     std::vector<uint8_t> wav = sine_wav(22050, 2, 0.05);
-    HSTREAM h = BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), BASS_STREAM_DECODE | BASS_STREAM_AUTOFREE);
+    HSTREAM h =
+        BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), BASS_STREAM_DECODE | BASS_STREAM_AUTOFREE);
     ASSERT_NE(h, 0u);
     std::vector<float> out(2000);
     while (BASS_ChannelGetData(h, out.data(), DWORD(out.size() * 4)) != DWORD(-1)) {

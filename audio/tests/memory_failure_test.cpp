@@ -172,7 +172,8 @@ TEST(MemoryFailure, CallsThatCannotAllocateReportNoMemoryAndChangeNothing) {
     audio::SourceOpener plain = memory_opener(dc_wav(0.5f));
     Error error = Error::none;
     audio::SourceOpener copy = plain;
-    uint32_t none = with_failing_allocations(1000, [&] { return engine.create_stream(std::move(copy), {}, &error); });
+    uint32_t none =
+        with_failing_allocations(1000, [&] { return engine.create_stream(std::move(copy), {}, &error); });
     EXPECT_EQ(none, 0u);
     EXPECT_EQ(error, Error::no_memory);
     uint32_t h = engine.create_stream(plain, {}, &error);

@@ -272,7 +272,8 @@ void Engine::reap_finished() {
         if (it == mixing_.end()) continue;
         mixing_.erase(it);
         stream->set_in_mix_list(lock, false);
-        if (state == StreamState::ended && stream->auto_free() && !stream->released(lock)) release(lock, stream);
+        bool ended_to_free = state == StreamState::ended && stream->auto_free();
+        if (ended_to_free && !stream->released(lock)) release(lock, stream);
     }
 }
 

@@ -26,10 +26,11 @@ bool Stream::pause() {
 
 void Stream::stop() {
     StreamState state = state_.load();
+    StreamState next;
     // Retried if the mixer ends the stream meanwhile.
-    while (!state_.compare_exchange_weak(
-        state, state == StreamState::ended || is_decode_channel() ? StreamState::ended : StreamState::stopped)) {
-    }
+    do {
+        next = state == StreamState::ended || is_decode_channel() ? StreamState::ended : StreamState::stopped;
+    } while (!state_.compare_exchange_weak(state, next));
 }
 
 void Stream::mark_failed() {
