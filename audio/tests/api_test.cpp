@@ -3,10 +3,12 @@
 // decode channels, and rewinding from the file a stream opened.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "bass.h"
@@ -219,6 +221,20 @@ TEST_F(Api, DecodeChannelsDeliverFloatsThenReportTheEnd) {
     EXPECT_EQ(info.flags, DWORD(BASS_STREAM_DECODE));
 }
 
+TEST_F(Api, AutoFreeDecodeChannelsGoWhenTheirDataEnds) {
+    std::vector<uint8_t> wav = sine_wav(22050, 2, 0.05);
+    HSTREAM h =
+        BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), BASS_STREAM_DECODE | BASS_STREAM_AUTOFREE);
+    ASSERT_NE(h, 0u);
+    std::vector<float> out(2000);
+    while (BASS_ChannelGetData(h, out.data(), DWORD(out.size() * 4)) != DWORD(-1)) {
+    }
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
+    BASS_CHANNELINFO info;
+    EXPECT_FALSE(BASS_ChannelGetInfo(h, &info));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+}
+
 TEST_F(Api, PlaysInRealTimeOnTheNullDeviceAndFreesItselfAtTheEnd) {
     std::string path = write_file("short.wav", sine_wav(48000, 2, 0.2));
     HSTREAM h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_AUTOFREE);
@@ -354,4 +370,55 @@ TEST_F(Api, AStreamOfAFileThatIsGoneStillRewinds) {
     ASSERT_EQ(std::remove(path.c_str()), 0);
     EXPECT_TRUE(BASS_ChannelPlay(h, TRUE)) << BASS_ErrorGetCode();
     EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
+}
+
+namespace {
+
+// One of the calls that change a stream or the output, picked by `pick`.
+void random_call(HSTREAM h, unsigned pick) {
+    switch (pick % 6) {
+    case 0: BASS_ChannelPlay(h, pick & 8 ? TRUE : FALSE); break;
+    case 1: BASS_ChannelPause(h); break;
+    case 2: BASS_ChannelStop(h); break;
+    case 3: BASS_StreamFree(h); break;
+    case 4: BASS_SetVolume(pick % 101); break;
+    default: BASS_ChannelIsActive(h); BASS_ChannelGetPosition(h); break;
+    }
+}
+
+}  // namespace
+
+TEST(ApiRace, StreamCallsFreeAndInitRaceTheMixingThread) {
+    // Three callers hammer the newest stream while the null device mixes it,
+    // and the library is freed and initialised again under them.
+    std::vector<uint8_t> wav = sine_wav(48000, 2, 0.05);
+    ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+    std::atomic<HSTREAM> newest{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> callers;
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        callers.emplace_back([&, seed] {
+            std::minstd_rand random(seed);
+            while (!done.load()) random_call(newest.load(), unsigned(random()));
+        });
+    }
+    for (int i = 0; i < 200; ++i) {
+        if (i % 50 == 49) {
+            EXPECT_TRUE(BASS_Free());
+            EXPECT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+        }
+        DWORD flags = i % 2 ? BASS_STREAM_AUTOFREE : 0;
+        HSTREAM h = BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), flags);
+        ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+        newest.store(h);
+        BASS_ChannelPlay(h, FALSE);
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    done.store(true);
+    for (std::thread& caller : callers) caller.join();
+    HSTREAM last = newest.load();
+    BASS_StreamFree(last);
+    EXPECT_FALSE(BASS_ChannelPlay(last, FALSE));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+    EXPECT_TRUE(BASS_Free());
 }

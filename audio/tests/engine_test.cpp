@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <thread>
 
@@ -264,6 +265,22 @@ TEST(Engine, DecodeChannelsAreReadNotPlayed) {
     EXPECT_EQ(got, 0u);
 }
 
+TEST(Engine, AutoFreeDecodeChannelsAreReleasedAtTheirEnd) {
+    Engine engine(kOut);
+    StreamOptions options = decode_only();
+    options.auto_free = true;
+    uint32_t h = create(engine, sine_wav(22050, 1, 0.1), options);
+    std::vector<float> out(4000);
+    size_t got = 0;
+    ASSERT_EQ(engine.read_decoded(h, out.data(), 4000, &got), Error::none);
+    EXPECT_EQ(got, 2205u);
+    EXPECT_EQ(engine.stream_count(), 1u);  // the end is reported first...
+    ASSERT_EQ(engine.read_decoded(h, out.data(), 4000, &got), Error::none);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(engine.stream_count(), 0u);  // ...and the stream goes with it
+    EXPECT_EQ(engine.read_decoded(h, out.data(), 4000, &got), Error::bad_handle);
+}
+
 TEST(Engine, CallsFromOtherThreadsRaceTheRenderThreadSafely) {
     Engine engine(kOut);
     std::atomic<bool> done{false};
@@ -277,10 +294,71 @@ TEST(Engine, CallsFromOtherThreadsRaceTheRenderThreadSafely) {
         engine.play(h, false);
         if (i % 3 == 0) engine.pause(h);
         if (i % 5 == 0) engine.play(h, true);
+        engine.set_volume(uint32_t(i % 101));
         if (i % 2) engine.stop(h);
         else engine.free_stream(h);
     }
     done.store(true);
     device.join();
     EXPECT_EQ(engine.stream_count(), 0u);
+}
+
+namespace {
+
+// Renders in its own thread, a few times faster than real time, as a
+// device's thread would, until destroyed.
+class MixingThread {
+public:
+    explicit MixingThread(Engine& engine)
+        : thread_([this, &engine] {
+              std::vector<float> out(2 * 441);
+              while (!done_.load()) {
+                  engine.render(out.data(), 441);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          }) {}
+    ~MixingThread() {
+        done_.store(true);
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST(EngineRace, ReleasedStreamsNeverComeBackIntoTheMix) {
+    // Play and restart race a release from another thread: StreamFree, Stop
+    // of an auto-free stream, or the mixer's own auto-free at the end. Once
+    // every handle is gone nothing may be left playing: a stream revived
+    // without a handle would play its minute of sound to the end.
+    Engine engine(kOut);
+    WavLayout layout;
+    audio::SourceOpener minute = memory_opener(make_wav(layout, std::vector<float>(kOut * 60, 0.5f)));
+    audio::SourceOpener blip = memory_opener(make_wav(layout, std::vector<float>(100, 0.5f)));
+    {
+        MixingThread mixer(engine);
+        for (int i = 0; i < 300; ++i) {
+            Error error = Error::none;
+            uint32_t h = engine.create_stream(i % 3 == 2 ? blip : minute, auto_free(), &error);
+            ASSERT_NE(h, 0u);
+            engine.play(h, false);
+            std::thread releaser([&engine, h, i] {
+                if (i % 3 == 0) engine.free_stream(h);
+                if (i % 3 == 1) engine.stop(h);
+            });
+            for (int k = 0; k < 20; ++k) {
+                if (engine.play(h, k % 2 == 1) == Error::bad_handle) break;
+            }
+            releaser.join();
+            engine.free_stream(h);  // a blip the mixer has not ended yet
+            EXPECT_EQ(engine.play(h, false), Error::bad_handle);
+        }
+    }
+    EXPECT_EQ(engine.stream_count(), 0u);
+    render(engine, 4410);  // the last fades
+    double level = rms(render(engine, 4410));
+    EXPECT_EQ(level, 0.0) << "streams playing without a handle: " << level / 0.5;
 }

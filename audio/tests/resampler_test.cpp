@@ -91,3 +91,18 @@ TEST(Resampler, KeepsChannelsApartAndStartsInStep) {
     double expected = 0.5 * std::sin(2 * 3.14159265358979 * 1000 * 11 / 44100.0);
     EXPECT_NEAR(left[11], expected, 0.01);
 }
+
+TEST(Resampler, ExtremeRatesKeepTheTableSmallAndStillFilter) {
+    // The widest filter there is: 768 kHz into 1 kHz.
+    EXPECT_LT(Resampler(768000, 1000).filter_table_bytes(), size_t(1) << 20);
+    EXPECT_LT(Resampler(1000, 768000).filter_table_bytes(), size_t(1) << 20);
+    // A 100 Hz tone comes through at level and pitch; 5 kHz, far above the
+    // output's Nyquist rate, is gone.
+    std::vector<float> low = channel(resample(sine(100, 768000, 2, 384000, 0.5), 768000, 1000), 2, 0);
+    ASSERT_NEAR(double(low.size()), 500.0, 2.0);
+    std::vector<float> steady(low.begin() + 50, low.end() - 50);
+    EXPECT_NEAR(rms(steady), 0.5 / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(zero_crossing_frequency(steady, 1000), 100.0, 1.0);
+    std::vector<float> high = channel(resample(sine(5000, 768000, 2, 384000, 0.5), 768000, 1000), 2, 0);
+    EXPECT_LT(rms(std::vector<float>(high.begin() + 50, high.end() - 50)), 0.5 * 0.001);
+}

@@ -62,6 +62,20 @@ double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double to
 // Reopenable in-memory content for Engine::create_stream.
 std::function<std::unique_ptr<audio::ByteSource>(audio::Error*)> memory_opener(std::vector<uint8_t> bytes);
 
+// A source that passes every call on to another: tests derive from it to
+// watch or change what is read.
+class ForwardingSource : public audio::ByteSource {
+public:
+    explicit ForwardingSource(std::unique_ptr<audio::ByteSource> inner) : inner_(std::move(inner)) {}
+    size_t read(void* dst, size_t n) override { return inner_->read(dst, n); }
+    bool seek(uint64_t pos) override { return inner_->seek(pos); }
+    uint64_t tell() const override { return inner_->tell(); }
+    uint64_t size() const override { return inner_->size(); }
+
+protected:
+    std::unique_ptr<audio::ByteSource> inner_;
+};
+
 // A converter factory with no codecs at all: it refuses every format.
 std::unique_ptr<audio::BlockConverter> no_codecs(const std::vector<uint8_t>& wave_format, audio::Error* error);
 

@@ -93,7 +93,12 @@ private:
         for (;;) {
             DWORD woke = WaitForMultipleObjects(2, events, FALSE, kRefillTimeoutMs);
             if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) return;
-            if (!backend.refill(source_)) return;
+            try {
+                if (!backend.refill(source_)) return;
+            } catch (...) {
+                // Memory ran short in a refill: that period is lost, the
+                // device and the process go on.
+            }
         }
     }
 

@@ -63,28 +63,42 @@ uint32_t Engine::create_stream(SourceOpener open_source, StreamOptions options, 
 
 std::shared_ptr<Stream> Engine::find(uint32_t handle) {
     TableLock lock(table_mutex_);
+    return find(lock, handle);
+}
+
+std::shared_ptr<Stream> Engine::find(const TableLock&, uint32_t handle) {
     auto it = streams_.find(handle);
     return it == streams_.end() ? nullptr : it->second;
 }
 
-void Engine::add_to_mix(const std::shared_ptr<Stream>& stream) {
+Error Engine::start_playing(const std::shared_ptr<Stream>& stream) {
     TableLock lock(table_mutex_);
-    if (stream->in_mix_list(lock)) return;
-    stream->set_in_mix_list(lock, true);
-    mixing_.push_back(stream);
+    // Released since the caller found it: the handle is gone.
+    if (stream->released(lock)) return Error::bad_handle;
+    if (!stream->in_mix_list(lock)) {
+        try {
+            mixing_.push_back(stream);
+        } catch (const std::bad_alloc&) {
+            return Error::no_memory;
+        }
+        stream->set_in_mix_list(lock, true);
+    }
+    stream->set_state(StreamState::playing);
+    return Error::none;
 }
 
-void Engine::release(uint32_t handle, const std::shared_ptr<Stream>& stream) {
-    TableLock lock(table_mutex_);
-    streams_.erase(handle);
+void Engine::release(const TableLock& lock, const std::shared_ptr<Stream>& stream) {
+    streams_.erase(stream->handle());
     stream->mark_released(lock);
 }
 
 Error Engine::free_stream(uint32_t handle) {
-    std::shared_ptr<Stream> stream = find(handle);
+    std::shared_ptr<Stream> stream;  // outlives the lock: streams are destroyed unlocked
+    TableLock lock(table_mutex_);
+    stream = find(lock, handle);
     if (!stream) return Error::bad_handle;
     stream->set_state(StreamState::stopped);
-    release(handle, stream);
+    release(lock, stream);
     return Error::none;
 }
 
@@ -94,30 +108,27 @@ Error Engine::play(uint32_t handle, bool restart) {
     if (stream->is_decode_channel()) return Error::decode_channel;
     StreamState state = stream->state();
     if (state == StreamState::playing && !restart) return Error::none;
-    // An ended stream starts again from its beginning.
-    if (restart || state == StreamState::ended) {
+    // An ended stream, or one whose decoding failed, starts again from its
+    // beginning. Opening the content again is slow: it runs unlocked.
+    if (restart || state == StreamState::ended || stream->failed()) {
         if (Error error = stream->rewind(); error != Error::none) return error;
     }
-    stream->set_state(StreamState::playing);
-    add_to_mix(stream);
-    return Error::none;
+    return start_playing(stream);
 }
 
 Error Engine::pause(uint32_t handle) {
     std::shared_ptr<Stream> stream = find(handle);
     if (!stream) return Error::bad_handle;
-    if (stream->state() != StreamState::playing) return Error::not_playing;
-    stream->set_state(StreamState::paused);
-    return Error::none;
+    return stream->pause() ? Error::none : Error::not_playing;
 }
 
 Error Engine::stop(uint32_t handle) {
-    std::shared_ptr<Stream> stream = find(handle);
+    std::shared_ptr<Stream> stream;  // outlives the lock
+    TableLock lock(table_mutex_);
+    stream = find(lock, handle);
     if (!stream) return Error::bad_handle;
-    // A stream at its end stays there, so that the next play starts it over.
-    bool at_end = stream->state() == StreamState::ended || stream->is_decode_channel();
-    stream->set_state(at_end ? StreamState::ended : StreamState::stopped);
-    if (stream->auto_free()) release(handle, stream);
+    stream->stop();
+    if (stream->auto_free()) release(lock, stream);
     return Error::none;
 }
 
@@ -150,7 +161,12 @@ Error Engine::read_decoded(uint32_t handle, float* out, size_t frames, size_t* g
     if (!stream->is_decode_channel()) return Error::bad_parameter;  // played streams give no data
     if (stream->state() == StreamState::ended) return Error::none;
     *got = stream->read_decoded(out, frames);
-    if (*got == 0) stream->set_state(StreamState::ended);
+    if (*got > 0) return Error::none;
+    stream->set_state(StreamState::ended);
+    if (stream->auto_free()) {
+        TableLock lock(table_mutex_);
+        if (!stream->released(lock)) release(lock, stream);
+    }
     return Error::none;
 }
 
@@ -161,7 +177,12 @@ void Engine::free_all() {
         TableLock lock(table_mutex_);
         table.swap(streams_);
         doomed.swap(mixing_);
-        for (auto& stream : doomed) stream->set_in_mix_list(lock, false);
+        // Released, so that a call still holding one cannot play it again.
+        for (auto& entry : table) entry.second->mark_released(lock);
+        for (auto& stream : doomed) {
+            stream->set_in_mix_list(lock, false);
+            stream->mark_released(lock);
+        }
     }
     // Destroyed here, outside the lock.
 }
@@ -174,7 +195,15 @@ size_t Engine::stream_count() {
 void Engine::render(float* out, size_t frames) {
     while (frames > 0) {
         size_t n = std::min(frames, kMixBlock);
-        render_block(out, n);
+        try {
+            render_block(out, n);
+        } catch (...) {
+            // The engine's own lists could not grow (a stream's failure stops
+            // only that stream, in mix_streams): this block stays silent.
+            std::fill(out, out + 2 * n, 0.0f);
+            render_list_.clear();
+            finished_.clear();
+        }
         out += 2 * n;
         frames -= n;
     }
@@ -186,6 +215,7 @@ void Engine::render_block(float* out, size_t frames) {
         TableLock lock(table_mutex_);
         render_list_.assign(mixing_.begin(), mixing_.end());
     }
+    finished_.reserve(render_list_.size());  // mix_streams then never allocates
     mix_streams(out, frames);
     apply_master_volume(out, frames);
     if (!finished_.empty()) reap_finished();
@@ -198,8 +228,26 @@ void Engine::mix_streams(float* out, size_t frames) {
     finished_.clear();
     for (const auto& stream : render_list_) {
         std::fill(scratch_.begin(), scratch_.end(), 0.0f);
-        if (!stream->mix_into(out, scratch_.data(), frames)) finished_.push_back(stream);
+        bool sounding;
+        try {
+            sounding = stream->mix_into(out, scratch_.data(), frames);
+        } catch (...) {
+            // Memory ran short while decoding, say: that stream stops, the
+            // others play on.
+            drop_failed(stream);
+            continue;
+        }
+        if (!sounding) finished_.push_back(stream);
     }
+}
+
+void Engine::drop_failed(const std::shared_ptr<Stream>& stream) {
+    TableLock lock(table_mutex_);
+    stream->mark_failed();
+    auto it = std::find(mixing_.begin(), mixing_.end(), stream);
+    if (it != mixing_.end()) mixing_.erase(it);
+    stream->set_in_mix_list(lock, false);
+    if (stream->auto_free() && !stream->released(lock)) release(lock, stream);
 }
 
 void Engine::apply_master_volume(float* out, size_t frames) {
@@ -224,10 +272,8 @@ void Engine::reap_finished() {
         if (it == mixing_.end()) continue;
         mixing_.erase(it);
         stream->set_in_mix_list(lock, false);
-        if (state == StreamState::ended && stream->auto_free() && !stream->released(lock)) {
-            stream->mark_released(lock);
-            streams_.erase(stream->handle());
-        }
+        bool ended_to_free = state == StreamState::ended && stream->auto_free();
+        if (ended_to_free && !stream->released(lock)) release(lock, stream);
     }
 }
 

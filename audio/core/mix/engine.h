@@ -58,15 +58,21 @@ public:
 
 private:
     std::shared_ptr<Stream> find(uint32_t handle);
-    // Puts a stream on the mixer's list, if it is not there yet.
-    void add_to_mix(const std::shared_ptr<Stream>& stream);
+    std::shared_ptr<Stream> find(const TableLock& lock, uint32_t handle);
+    // Sets a stream playing and puts it on the mixer's list, in one step
+    // under the table lock; a stream released meanwhile stays out
+    // (Error::bad_handle).
+    Error start_playing(const std::shared_ptr<Stream>& stream);
     // Releases a stream: out of the table now, out of the mix after its ramp.
-    void release(uint32_t handle, const std::shared_ptr<Stream>& stream);
+    void release(const TableLock& lock, const std::shared_ptr<Stream>& stream);
     // Mixes one block of at most kMixBlock frames: the steps below in turn.
     void render_block(float* out, size_t frames);
     // Mixes every stream of render_list_ into out; the ones that went silent
     // go to finished_.
     void mix_streams(float* out, size_t frames);
+    // Takes a stream whose mixing threw off the mix, stopped; releases it
+    // if it frees itself.
+    void drop_failed(const std::shared_ptr<Stream>& stream);
     // Scales the block by the master volume.
     void apply_master_volume(float* out, size_t frames);
     // Takes the finished streams off the mix, and releases the ones that
@@ -75,7 +81,9 @@ private:
 
     const uint32_t out_rate_;
     ConverterFactory converters_;
-    std::mutex table_mutex_;  // guards streams_, mixing_ and the streams' list flags
+    // Guards streams_, mixing_ and the streams' list flags; a state change
+    // that decides a stream's place in the mix is made under it too.
+    std::mutex table_mutex_;
     std::unordered_map<uint32_t, std::shared_ptr<Stream>> streams_;
     std::vector<std::shared_ptr<Stream>> mixing_;  // streams the mixer renders
     std::atomic<float> volume_{1.0f};

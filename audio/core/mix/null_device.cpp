@@ -4,7 +4,6 @@
 #include <chrono>
 #include <system_error>
 
-
 namespace audio {
 
 NullDevice::~NullDevice() {
@@ -31,7 +30,12 @@ void NullDevice::run(RenderSource* source) {
     std::vector<float> buffer(2 * frames);
     auto next = clock::now();
     while (running_.load()) {
-        source->render(buffer.data(), frames);
+        try {
+            source->render(buffer.data(), frames);
+        } catch (...) {
+            // A period that could not be rendered (memory ran short) is lost;
+            // the thread, and so the process, goes on.
+        }
         next += period;
         // After a long stall, resume the schedule from now rather than catch up.
         auto now = clock::now();

@@ -1,7 +1,7 @@
 // Band-limited sample rate conversion of stereo float frames, streaming.
 //
-// A Kaiser-windowed sinc low-pass, tabulated at kPhases fractional offsets
-// and linearly interpolated between them, is evaluated at each output
+// A Kaiser-windowed sinc low-pass, tabulated at fractional offsets (fewer
+// the wider it is) and linearly interpolated between them, is evaluated at each output
 // instant. Its cutoff sits just below the lower of the two Nyquist rates, so
 // downsampling does not alias and upsampling leaves no images. Equal rates
 // pass the samples through untouched.
@@ -29,6 +29,8 @@ public:
     size_t pull(float* out, size_t frames);
 
     bool passthrough() const { return passthrough_; }
+    // The memory the filter's coefficient table takes.
+    size_t filter_table_bytes() const { return table_.size() * sizeof(float); }
 
 private:
     void build_table(uint32_t in_rate, uint32_t out_rate);
@@ -37,7 +39,8 @@ private:
     bool passthrough_;
     size_t half_width_ = 0;  // input frames the filter reaches on each side
     size_t taps_ = 0;
-    std::vector<float> table_;  // (kPhases + 1) rows of taps_ coefficients
+    size_t phases_ = 0;  // fractional offsets tabulated
+    std::vector<float> table_;  // (phases_ + 1) rows of taps_ coefficients
     std::vector<float> coef_;   // the interpolated row for one output frame
     std::vector<float> left_, right_;  // buffered input, planar
     size_t capacity_;

@@ -2,6 +2,7 @@
 #include "mix/stream.h"
 
 #include <algorithm>
+#include <new>
 
 namespace audio {
 namespace {
@@ -18,12 +19,36 @@ Stream::Stream(uint32_t handle, std::unique_ptr<Decoder> decoder, DecoderOpener 
     if (!is_decode_channel()) pipeline_ = std::make_unique<StereoPipeline>(*decoder_, out_rate_);
 }
 
+bool Stream::pause() {
+    StreamState playing = StreamState::playing;
+    return state_.compare_exchange_strong(playing, StreamState::paused);
+}
+
+void Stream::stop() {
+    StreamState state = state_.load();
+    StreamState next;
+    // Retried if the mixer ends the stream meanwhile.
+    do {
+        next = state == StreamState::ended || is_decode_channel() ? StreamState::ended : StreamState::stopped;
+    } while (!state_.compare_exchange_weak(state, next));
+}
+
+void Stream::mark_failed() {
+    failed_.store(true);
+    state_.store(StreamState::stopped);
+}
+
 Error Stream::rewind() {
     Error error = Error::bad_file_format;
-    std::unique_ptr<Decoder> fresh = reopen_ ? reopen_(&error) : nullptr;
-    if (!fresh) return error;
+    std::unique_ptr<Decoder> fresh;
     std::unique_ptr<StereoPipeline> pipeline;
-    if (!is_decode_channel()) pipeline = std::make_unique<StereoPipeline>(*fresh, out_rate_);
+    try {
+        fresh = reopen_ ? reopen_(&error) : nullptr;
+        if (!fresh) return error;
+        if (!is_decode_channel()) pipeline = std::make_unique<StereoPipeline>(*fresh, out_rate_);
+    } catch (const std::bad_alloc&) {
+        return Error::no_memory;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // The old decoder and pipeline move out here and are destroyed after
@@ -32,6 +57,7 @@ Error Stream::rewind() {
         std::swap(pipeline_, pipeline);
         gain_ = 0.0f;
         position_.store(0);
+        failed_.store(false);
     }
     return Error::none;
 }

@@ -35,9 +35,19 @@ public:
     StreamState state() const { return state_.load(); }
     void set_state(StreamState state) { state_.store(state); }
     uint64_t position() const { return position_.load(); }
+    // Playing to paused; false when it was not playing.
+    bool pause();
+    // Stopped, except that a stream at its end stays there, so that the next
+    // play starts it over.
+    void stop();
+    // Its mixing threw (memory ran short): stopped, and played again only
+    // from a fresh start, since its decoder may be half way through a step.
+    bool failed() const { return failed_.load(); }
+    void mark_failed();
 
     // Goes back to the start of the content by opening it anew. Returns
-    // Error::none on success.
+    // Error::none on success (Error::no_memory when memory ran short), and
+    // leaves the stream as it was on failure.
     Error rewind();
 
     // Mixes the next `frames` frames into mix (stereo, output rate), ramping
@@ -73,6 +83,7 @@ private:
     float gain_ = 0.0f;
     std::atomic<StreamState> state_{StreamState::stopped};
     std::atomic<uint64_t> position_{0};
+    std::atomic<bool> failed_{false};
     bool in_mix_list_ = false;  // these two: see in_mix_list() and released()
     bool released_ = false;
 };

@@ -1,0 +1,225 @@
+// Memory running short: this program replaces operator new with one that
+// can be told to fail, and checks that the calls report it, that a stream
+// whose decoding fails stops while the others play on, and that the null
+// device's thread outlives a render that throws.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <thread>
+
+#include "bass.h"
+#include "mix/engine.h"
+#include "mix/null_device.h"
+#include "test_signals.h"
+
+using audio::Engine;
+using audio::Error;
+using audio::StreamState;
+using namespace audio_test;
+
+namespace {
+
+// Allocations on this thread that are still to fail: only the thread that
+// asks for failures gets them, so gtest and the other threads go on.
+thread_local int t_failures_left = 0;
+
+// Runs call() with the next `count` allocations of this thread failing.
+// Whatever the test needs besides is allocated before, and checked after.
+template <typename Call>
+auto with_failing_allocations(int count, Call call) {
+    struct Disarm {
+        ~Disarm() { t_failures_left = 0; }
+    } disarm;
+    t_failures_left = count;
+    return call();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (t_failures_left > 0) {
+        --t_failures_left;
+        throw std::bad_alloc();
+    }
+    if (void* block = std::malloc(size ? size : 1)) return block;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+// Inlined where operator new was called, these free() calls look like a
+// mismatch to GCC; they are the other half of the operator new above.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace {
+
+const uint32_t kOut = 44100;
+
+// Memory content read through a staging buffer allocated on every read, as a
+// buffered file reader might: its stream allocates while it is mixed.
+class AllocatingSource : public ForwardingSource {
+public:
+    using ForwardingSource::ForwardingSource;
+    size_t read(void* dst, size_t n) override {
+        std::vector<uint8_t> staging(n);
+        size_t got = inner_->read(staging.data(), n);
+        std::copy(staging.begin(), staging.begin() + long(got), static_cast<uint8_t*>(dst));
+        return got;
+    }
+};
+
+// Opens the content of `inner` through an AllocatingSource.
+audio::SourceOpener allocating(audio::SourceOpener inner) {
+    return [inner](Error* error) -> std::unique_ptr<audio::ByteSource> {
+        return std::make_unique<AllocatingSource>(inner(error));
+    };
+}
+
+// A WAV of a constant value, long enough for every test here.
+std::vector<uint8_t> dc_wav(float value) {
+    WavLayout layout;
+    return make_wav(layout, std::vector<float>(kOut * 2, value));
+}
+
+// The left channel's mean over the last half of `frames` rendered frames,
+// with the first `failures` allocations of the render failing.
+double rendered_level(Engine& engine, size_t frames, int failures = 0) {
+    std::vector<float> out(2 * frames);
+    with_failing_allocations(failures, [&] {
+        engine.render(out.data(), frames);
+        return 0;
+    });
+    double sum = 0;
+    for (size_t i = frames / 2; i < frames; ++i) sum += out[2 * i];
+    return sum / double(frames - frames / 2);
+}
+
+StreamState state(Engine& engine, uint32_t handle) {
+    StreamState state = StreamState::stopped;
+    engine.state(handle, &state);
+    return state;
+}
+
+}  // namespace
+
+TEST(MemoryFailure, AStreamThatFailsWhileMixedStopsAndTheOthersPlayOn) {
+    Engine engine(kOut);
+    audio::SourceOpener plain = memory_opener(dc_wav(0.5f));
+    Error error = Error::none;
+    uint32_t healthy = engine.create_stream(plain, {}, &error);
+    uint32_t failing = engine.create_stream(allocating(memory_opener(dc_wav(0.25f))), {}, &error);
+    ASSERT_EQ(engine.play(healthy, false), Error::none);
+    ASSERT_EQ(engine.play(failing, false), Error::none);
+    EXPECT_NEAR(rendered_level(engine, 4410), 0.75, 1e-3);
+    // The failing stream's next read allocates: that allocation fails.
+    EXPECT_NEAR(rendered_level(engine, 44100, 1), 0.5, 1e-3);
+    EXPECT_EQ(state(engine, failing), StreamState::stopped);
+    EXPECT_EQ(state(engine, healthy), StreamState::playing);
+    // Played again, it starts over from a fresh decoder.
+    ASSERT_EQ(engine.play(failing, false), Error::none);
+    uint64_t position = 1;
+    engine.position(failing, &position);
+    EXPECT_EQ(position, 0u);
+    EXPECT_NEAR(rendered_level(engine, 4410), 0.75, 1e-3);
+}
+
+TEST(MemoryFailure, AnAutoFreeStreamThatFailsIsReleased) {
+    Engine engine(kOut);
+    Error error = Error::none;
+    audio::StreamOptions auto_free;
+    auto_free.auto_free = true;
+    uint32_t h = engine.create_stream(allocating(memory_opener(dc_wav(0.25f))), auto_free, &error);
+    ASSERT_EQ(engine.play(h, false), Error::none);
+    rendered_level(engine, 44100, 1);
+    EXPECT_EQ(engine.play(h, false), Error::bad_handle);
+    EXPECT_EQ(engine.stream_count(), 0u);
+}
+
+TEST(MemoryFailure, AMixListThatCannotGrowCostsOneSilentBlock) {
+    // More streams than the mixer's list first had room for: the render's
+    // copy of it must grow, and that allocation fails once.
+    Engine engine(kOut);
+    audio::SourceOpener quiet = memory_opener(dc_wav(0.01f));
+    for (int i = 0; i < 100; ++i) {
+        Error error = Error::none;
+        ASSERT_EQ(engine.play(engine.create_stream(quiet, {}, &error), false), Error::none);
+    }
+    EXPECT_EQ(rendered_level(engine, 512, 1), 0.0);
+    EXPECT_NEAR(rendered_level(engine, 4410), 1.0, 1e-3);
+}
+
+TEST(MemoryFailure, CallsThatCannotAllocateReportNoMemoryAndChangeNothing) {
+    Engine engine(kOut);
+    audio::SourceOpener plain = memory_opener(dc_wav(0.5f));
+    Error error = Error::none;
+    audio::SourceOpener copy = plain;
+    uint32_t none =
+        with_failing_allocations(1000, [&] { return engine.create_stream(std::move(copy), {}, &error); });
+    EXPECT_EQ(none, 0u);
+    EXPECT_EQ(error, Error::no_memory);
+    uint32_t h = engine.create_stream(plain, {}, &error);
+    ASSERT_EQ(engine.play(h, false), Error::none);
+    rendered_level(engine, 4410);
+    // A restart opens a fresh decoder.
+    EXPECT_EQ(with_failing_allocations(1000, [&] { return engine.play(h, true); }), Error::no_memory);
+    uint64_t position = 0;
+    engine.position(h, &position);
+    EXPECT_EQ(position, 4410u);
+    EXPECT_EQ(state(engine, h), StreamState::playing);
+    EXPECT_NEAR(rendered_level(engine, 4410), 0.5, 1e-3);
+}
+
+TEST(MemoryFailure, PublicCallsReportMem) {
+    ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+    std::vector<uint8_t> wav = dc_wav(0.5f);
+    HSTREAM none = with_failing_allocations(
+        1000, [&] { return BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), 0); });
+    EXPECT_EQ(none, 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_MEM);
+    HSTREAM h = BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), 0);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    EXPECT_FALSE(with_failing_allocations(1000, [&] { return BASS_ChannelPlay(h, TRUE); }));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_MEM);
+    EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
+    EXPECT_TRUE(BASS_Free());
+}
+
+TEST(MemoryFailure, TheNullDevicesThreadOutlivesARenderThatThrows) {
+    // Every third period fails; the thread goes on pulling.
+    class ThrowingSource : public audio::RenderSource {
+    public:
+        void render(float*, size_t) override {
+            if (++calls % 3 == 0) throw std::bad_alloc();
+        }
+        std::atomic<int> calls{0};
+    } source;
+    {
+        audio::NullDevice device(kOut);
+        Error error = Error::none;
+        ASSERT_TRUE(device.start(&source, &error));
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (source.calls.load() < 10 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GE(source.calls.load(), 10);
+}
