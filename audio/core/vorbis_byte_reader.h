@@ -1,0 +1,40 @@
+// Hands vorbisfile the bytes of a ByteSource through its callbacks, with a
+// budget: one decode call reads at most so many bytes, so that a long stretch
+// of damage never turns into a long read on the mixing thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define OV_EXCLUDE_STATIC_CALLBACKS 1
+#include <vorbis/vorbisfile.h>
+
+#include "byte_source.h"
+
+namespace audio {
+
+class VorbisByteReader {
+public:
+    explicit VorbisByteReader(ByteSource& source) : source_(source) {}
+
+    // Starts a new budget of `bytes`; what the previous one left is dropped.
+    void allow(uint64_t bytes) {
+        budget_ = bytes;
+        exhausted_ = false;
+    }
+    // True when a read was cut short by the budget, not by the end of the source.
+    bool exhausted() const { return exhausted_; }
+
+    // Read-only, unseekable callbacks: vorbisfile then only ever reads ahead,
+    // and never scans the file's end or its links while opening.
+    static ov_callbacks callbacks();
+
+private:
+    static size_t read(void* dst, size_t size, size_t count, void* self);
+
+    ByteSource& source_;
+    uint64_t budget_ = 0;
+    bool exhausted_ = false;
+};
+
+}  // namespace audio
