@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "counting_source.h"
 #include "formats.h"
 
 #ifndef FUZZ_OGG_BASE_FILE
@@ -23,24 +24,6 @@
 namespace {
 
 constexpr uint64_t kMostBytesPerRead = 256u << 10;
-
-class CountingSource : public audio::ByteSource {
-public:
-    CountingSource(const std::vector<uint8_t>& bytes, uint64_t* counter)
-        : inner_(audio::make_memory_source(bytes.data(), bytes.size())), counter_(counter) {}
-    size_t read(void* dst, size_t n) override {
-        size_t got = inner_->read(dst, n);
-        *counter_ += got;
-        return got;
-    }
-    bool seek(uint64_t pos) override { return inner_->seek(pos); }
-    uint64_t tell() const override { return inner_->tell(); }
-    uint64_t size() const override { return inner_->size(); }
-
-private:
-    std::unique_ptr<audio::ByteSource> inner_;
-    uint64_t* counter_;
-};
 
 const std::vector<uint8_t>& base_file() {
     static const std::vector<uint8_t> bytes = [] {
@@ -79,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> file = base_file();
     for (size_t i = 0; i + 4 <= size && i < 64; i += 4) apply_edit(file, data + i);
     uint64_t read = 0;
-    std::unique_ptr<audio::ByteSource> source = std::make_unique<CountingSource>(file, &read);
+    std::unique_ptr<audio::ByteSource> source = std::make_unique<audio_test::CountingSource>(file, &read);
     int error = 0;
     std::unique_ptr<audio::Decoder> decoder = audio::open_vorbis_decoder(source, audio::ConverterFactory(), &error);
     if (!decoder) return 0;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "bass.h"
+#include "counting_source.h"
 #include "formats.h"
 #include "ogg_test_files.h"
 #include "probe.h"
@@ -19,25 +20,6 @@ namespace {
 
 constexpr uint32_t kRate = 44100;
 const char kToneFile[] = "tone_noise_4s_44100_stereo.ogg";
-
-// A memory source that counts the bytes read from it.
-class CountingSource : public audio::ByteSource {
-public:
-    CountingSource(const std::vector<uint8_t>& bytes, uint64_t* counter)
-        : inner_(audio::make_memory_source(bytes.data(), bytes.size())), counter_(counter) {}
-    size_t read(void* dst, size_t n) override {
-        size_t got = inner_->read(dst, n);
-        *counter_ += got;
-        return got;
-    }
-    bool seek(uint64_t pos) override { return inner_->seek(pos); }
-    uint64_t tell() const override { return inner_->tell(); }
-    uint64_t size() const override { return inner_->size(); }
-
-private:
-    std::unique_ptr<audio::ByteSource> inner_;
-    uint64_t* counter_;
-};
 
 std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, int* error) {
     return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), error);
