@@ -15,7 +15,9 @@ namespace audio {
 
 class VorbisByteReader {
 public:
-    explicit VorbisByteReader(ByteSource& source) : source_(source) {}
+    // `stream` is vorbisfile's packet stream, whose buffers each read grows
+    // ahead of need (see grow_ahead in the .cpp).
+    VorbisByteReader(ByteSource& source, ogg_stream_state& stream) : source_(source), stream_(stream) {}
 
     // Starts a new budget of `bytes`; what the previous one left is dropped.
     void allow(uint64_t bytes) {
@@ -33,6 +35,7 @@ private:
     static size_t read(void* dst, size_t size, size_t count, void* self);
 
     ByteSource& source_;
+    ogg_stream_state& stream_;
     uint64_t budget_ = 0;
     bool exhausted_ = false;
 };

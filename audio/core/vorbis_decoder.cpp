@@ -22,6 +22,9 @@ constexpr uint64_t kMaxHeaderBytes = 64u << 20;
 constexpr uint64_t kReadBudgetBytes = 256u << 10;
 // A stretch this long without a usable page ends the stream: it is not Ogg.
 constexpr uint64_t kMaxGapBytes = 16u << 20;
+// Audio packets are at most some hundred kilobytes; one that keeps growing
+// over pages beyond this is damage, and would only take memory.
+constexpr long kMaxPacketBytes = 16l << 20;
 // Frames of silence a read() gives for a stretch of damage that used its
 // whole budget without yielding audio, so that the caller does not take it
 // for the end.
@@ -39,7 +42,7 @@ const uint8_t kReorder[9][8] = {
 class VorbisDecoder : public Decoder {
 public:
     explicit VorbisDecoder(std::unique_ptr<ByteSource> source)
-        : source_(std::move(source)), reader_(*source_) {}
+        : source_(std::move(source)), reader_(*source_, file_.os) {}
     ~VorbisDecoder() override { ov_clear(&file_); }
 
     // Reads the headers; false with a BASS_ERROR_* in *error when they are
@@ -84,8 +87,7 @@ public:
             } else if (got != OV_HOLE) {
                 ended_ = true;  // the end, an unrecoverable error, or a new link of another format
             }
-            // A packet that keeps growing over pages is damage, not audio.
-            if (file_.os.body_storage > long(kMaxHeaderBytes)) ended_ = true;
+            if (file_.os.body_fill - file_.os.body_returned > kMaxPacketBytes) ended_ = true;
         }
         return written > 0 || ended_ ? note_progress(written) : fill_gap(out, frames);
     }
@@ -122,8 +124,8 @@ private:
     }
 
     std::unique_ptr<ByteSource> source_;
-    VorbisByteReader reader_;
     OggVorbis_File file_{};
+    VorbisByteReader reader_;
     AudioFormat format_;
     uint8_t order_[kMaxChannels] = {};
     uint64_t gap_bytes_ = 0;
