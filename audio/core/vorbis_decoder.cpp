@@ -61,6 +61,11 @@ public:
         format_ = AudioFormat{uint32_t(info->rate), uint32_t(info->channels)};
         for (uint32_t k = 0; k < format_.channels; ++k)
             order_[k] = format_.channels <= 8 ? kReorder[format_.channels][k] : uint8_t(k);
+        // Asking for no samples sets up the synthesis (tables, buffers) and
+        // decodes the first packets now, not on the mixing thread at the
+        // first play; what it decodes stays for the first read.
+        float** unused = nullptr;
+        ov_read_float(&file_, &unused, 0, nullptr);
         return true;
     }
 
