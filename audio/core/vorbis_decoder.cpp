@@ -20,11 +20,9 @@ constexpr uint64_t kMaxHeaderBytes = 64u << 20;
 // Bytes one read() may pull from the source: room to step over a damaged
 // page of the largest size and read the good one after it.
 constexpr uint64_t kReadBudgetBytes = 256u << 10;
-// A stretch this long without a usable page ends the stream: it is not Ogg.
+// A stretch this long without audio ends the stream: it is not Ogg, or a
+// packet that never ends (which would only take memory).
 constexpr uint64_t kMaxGapBytes = 16u << 20;
-// Audio packets are at most some hundred kilobytes; one that keeps growing
-// over pages beyond this is damage, and would only take memory.
-constexpr long kMaxPacketBytes = 16l << 20;
 // Frames of silence a read() gives for a stretch of damage that used its
 // whole budget without yielding audio, so that the caller does not take it
 // for the end.
@@ -65,6 +63,7 @@ public:
         // decodes the first packets now, not on the mixing thread at the
         // first play; what it decodes stays for the first read.
         float** unused = nullptr;
+        reader_.allow(kReadBudgetBytes);
         ov_read_float(&file_, &unused, 0, nullptr);
         return true;
     }
@@ -92,7 +91,6 @@ public:
             } else if (got != OV_HOLE) {
                 ended_ = true;  // the end, an unrecoverable error, or a new link of another format
             }
-            if (file_.os.body_fill - file_.os.body_returned > kMaxPacketBytes) ended_ = true;
         }
         return written > 0 || ended_ ? note_progress(written) : fill_gap(out, frames);
     }

@@ -109,6 +109,23 @@ TEST(VorbisDamage, LongDamageIsReadInBoundedSteps) {
     expect_tone_at_end(samples);
 }
 
+TEST(VorbisDamage, DamageWithoutEndEndsTheStream) {
+    // After 16 MB without a usable page the rest is not taken for audio: the
+    // stream ends instead of giving silence for as long as the bytes last.
+    std::vector<uint8_t> bytes = read_data_file(kToneFile);
+    const std::vector<OggPageSpan> pages = ogg_pages(bytes);
+    const size_t header_pages = ogg_header_pages(bytes);
+    bytes.resize(pages[header_pages + 2].offset);
+    const size_t before = size_t(pages[header_pages + 1].granule);
+    bytes.resize(bytes.size() + (20u << 20), 0x5A);
+    int error = 0;
+    auto decoder = open_bytes(bytes, &error);
+    ASSERT_TRUE(decoder) << error;
+    std::vector<float> samples = decode_all(*decoder);
+    EXPECT_GE(samples.size() / 2, before);
+    EXPECT_LE(samples.size() / 2, before + 64 * 1024);  // 64 reads' silence at the most
+}
+
 TEST(VorbisDamage, LargeCommentHeadersPlay) {
     // Taggers embed cover pictures of many megabytes in the comment header.
     const std::vector<uint8_t> bytes = read_data_file("sine_1k_44100_stereo.ogg");
