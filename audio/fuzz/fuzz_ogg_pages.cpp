@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "counting_source.h"
-#include "formats.h"
+#include "decode/formats.h"
 
 #ifndef FUZZ_OGG_BASE_FILE
 #error "FUZZ_OGG_BASE_FILE must name the Ogg Vorbis file that the edits damage"
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i + 4 <= size && i < 64; i += 4) apply_edit(file, data + i);
     uint64_t read = 0;
     std::unique_ptr<audio::ByteSource> source = std::make_unique<audio_test::CountingSource>(file, &read);
-    int error = 0;
+    audio::Error error = audio::Error::none;
     std::unique_ptr<audio::Decoder> decoder = audio::open_vorbis_decoder(source, audio::ConverterFactory(), &error);
     if (!decoder) return 0;
     const uint32_t channels = decoder->format().channels;

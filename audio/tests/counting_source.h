@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "byte_source.h"
+#include "io/byte_source.h"
 
 namespace audio_test {
 

@@ -5,11 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bass.h"
-#include "le_bytes.h"
-#include "mp3_frame.h"
-#include "mp3_scanner.h"
-#include "probe.h"
+#include "io/le_bytes.h"
+#include "decode/mp3_frame.h"
+#include "decode/mp3_scanner.h"
+#include "decode/probe.h"
 #include "test_signals.h"
 
 using namespace audio;
@@ -85,7 +84,7 @@ std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
 
 // Every frame the scanner delivers, by its filler tag byte.
 struct Scan {
-    int open_result = 0;
+    Error open_result = Error::none;
     std::vector<uint8_t> tags;
     std::vector<std::vector<uint8_t>> frames;
     int resyncs = 0;
@@ -98,7 +97,7 @@ Scan scan(const std::vector<uint8_t>& bytes) {
     Mp3Scanner scanner(*source);
     Scan result;
     result.open_result = scanner.open();
-    if (result.open_result != 0) return result;
+    if (result.open_result != Error::none) return result;
     result.first_offset = scanner.first_frame_offset();
     std::vector<uint8_t> f;
     while (scanner.next_frame(f)) {
@@ -157,7 +156,7 @@ TEST(Mp3Frame, RejectsInvalidHeaders) {
 
 TEST(Mp3Scanner, FindsEveryFrameOfAPlainStream) {
     Scan s = scan(frames(20));
-    ASSERT_EQ(s.open_result, 0);
+    ASSERT_EQ(s.open_result, Error::none);
     EXPECT_EQ(s.tags, tag_range(1, 20));
     EXPECT_EQ(s.frames[2].size(), 418u);  // padded frames keep their extra byte
     EXPECT_EQ(s.resyncs, 0);
@@ -167,7 +166,7 @@ TEST(Mp3Scanner, SkipsId3v2TagsAndLeadingJunk) {
     std::vector<uint8_t> junk = {0xFF, 0xFB, 0x90, 0x40, 0x00, 0xFF, 0xFA, 0x12, 0x34};  // a lone fake header
     for (bool footer : {false, true}) {
         Scan s = scan(concat({id3v2(300, footer), id3v2(20, false), junk, frames(10)}));
-        ASSERT_EQ(s.open_result, 0);
+        ASSERT_EQ(s.open_result, Error::none);
         EXPECT_EQ(s.first_offset, 310u + (footer ? 10 : 0) + 30 + junk.size());
         EXPECT_EQ(s.tags, tag_range(1, 10));
     }
@@ -181,7 +180,7 @@ TEST(Mp3Scanner, SkipsTheXingOrInfoFrameButNotOrdinaryFrames) {
         // VBRI always sits 32 bytes after the header: both at byte 36.
         std::memcpy(info.data() + 36, name, 4);
         Scan s = scan(concat({info, frames(5)}));
-        ASSERT_EQ(s.open_result, 0);
+        ASSERT_EQ(s.open_result, Error::none);
         EXPECT_TRUE(s.skipped_info);
         EXPECT_EQ(s.tags, tag_range(1, 5));
     }
@@ -195,7 +194,7 @@ TEST(Mp3Scanner, SkipsTheXingOrInfoFrameButNotOrdinaryFrames) {
 
 TEST(Mp3Scanner, StopsBeforeId3v1AndApeTags) {
     Scan s = scan(concat({frames(8), id3v1()}));
-    ASSERT_EQ(s.open_result, 0);
+    ASSERT_EQ(s.open_result, Error::none);
     EXPECT_EQ(s.tags, tag_range(1, 8));
     s = scan(concat({frames(8), ape_tag(), id3v1()}));
     EXPECT_EQ(s.tags, tag_range(1, 8));
@@ -215,7 +214,7 @@ TEST(Mp3Scanner, ResyncsAfterDamageInTheMiddle) {
     bytes[frame10 + 102] = 0x90;
     bytes[frame10 + 103] = 0x40;
     Scan s = scan(bytes);
-    ASSERT_EQ(s.open_result, 0);
+    ASSERT_EQ(s.open_result, Error::none);
     std::vector<uint8_t> expected = tag_range(1, 9);
     std::vector<uint8_t> rest = tag_range(11, 20);
     expected.insert(expected.end(), rest.begin(), rest.end());
@@ -234,15 +233,15 @@ TEST(Mp3Scanner, RefusesWhatIsNoMp3) {
     std::vector<uint8_t> noise(100000);
     uint32_t x = 12345;
     for (auto& b : noise) b = uint8_t((x = x * 1103515245 + 12345) >> 24);
-    EXPECT_NE(scan(noise).open_result, 0);
+    EXPECT_NE(scan(noise).open_result, Error::none);
     // Two frames followed by junk are not enough to trust a sync.
-    EXPECT_NE(scan(concat({frames(2), std::vector<uint8_t>(3000, 0x11)})).open_result, 0);
+    EXPECT_NE(scan(concat({frames(2), std::vector<uint8_t>(3000, 0x11)})).open_result, Error::none);
     // A tag with nothing after it.
-    EXPECT_EQ(scan(id3v2(50, false)).open_result, BASS_ERROR_FILEFORM);
+    EXPECT_EQ(scan(id3v2(50, false)).open_result, audio::Error::bad_file_format);
     // A tag that claims more than the file.
     std::vector<uint8_t> tag = id3v2(50, false);
     tag[8] = 0x7F;
-    EXPECT_EQ(scan(concat({tag, frames(5)})).open_result, BASS_ERROR_FILEFORM);
+    EXPECT_EQ(scan(concat({tag, frames(5)})).open_result, audio::Error::bad_file_format);
 }
 
 TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
@@ -251,14 +250,14 @@ TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
     std::vector<uint8_t> bytes = concat({id3v2(64, false), info, frames(12), id3v1()});
     auto log = std::make_shared<FakeConverter::Log>();
     std::vector<uint8_t> format;
-    ConverterFactory fake = [&](const std::vector<uint8_t>& f, int*) {
+    ConverterFactory fake = [&](const std::vector<uint8_t>& f, audio::Error*) {
         format = f;
         return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
     };
-    int error = 0;
+    audio::Error error = audio::Error::none;
     auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), fake, &error);
-    ASSERT_TRUE(decoder) << error;
-    EXPECT_EQ(decoder->content_type(), uint32_t(BASS_CTYPE_MP3));
+    ASSERT_TRUE(decoder) << int(error);
+    EXPECT_EQ(decoder->content_type(), audio::ContentType::mp3);
     EXPECT_EQ(decoder->format().rate, 44100u);
     EXPECT_EQ(decoder->format().channels, 2u);
     // MPEGLAYER3WAVEFORMAT, little-endian.
@@ -289,15 +288,12 @@ TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
 
 TEST(Mp3Decoder, RefusedWithoutACodecOrWhenTheCodecDisagrees) {
     std::vector<uint8_t> bytes = frames(10);
-    int error = 0;
-    ConverterFactory none = [](const std::vector<uint8_t>&, int* e) -> std::unique_ptr<BlockConverter> {
-        *e = BASS_ERROR_FILEFORM;
-        return nullptr;
-    };
+    audio::Error error = audio::Error::none;
+    ConverterFactory none = audio_test::no_codecs;
     EXPECT_FALSE(open_decoder(make_memory_source(bytes.data(), bytes.size()), none, &error));
-    EXPECT_EQ(error, BASS_ERROR_FILEFORM);
+    EXPECT_EQ(error, audio::Error::bad_file_format);
     auto log = std::make_shared<FakeConverter::Log>();
-    ConverterFactory mono = [&](const std::vector<uint8_t>&, int*) {
+    ConverterFactory mono = [&](const std::vector<uint8_t>&, audio::Error*) {
         return std::make_unique<FakeConverter>(AudioFormat{44100, 1}, 1152, log);
     };
     EXPECT_FALSE(open_decoder(make_memory_source(bytes.data(), bytes.size()), mono, &error));
@@ -319,7 +315,7 @@ TEST(Mp3Scanner, EncodedFilesOfEveryVersion) {
         ASSERT_FALSE(bytes.empty());
         auto source = make_memory_source(bytes.data(), bytes.size());
         Mp3Scanner scanner(*source);
-        ASSERT_EQ(scanner.open(), 0);
+        ASSERT_EQ(scanner.open(), Error::none);
         EXPECT_EQ(scanner.first_header().rate, c.rate);
         EXPECT_EQ(scanner.first_header().channels, c.channels);
         std::vector<uint8_t> f;

@@ -8,11 +8,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "bass.h"
 #include "counting_source.h"
-#include "formats.h"
+#include "decode/formats.h"
 #include "ogg_test_files.h"
-#include "probe.h"
+#include "decode/probe.h"
 #include "test_signals.h"
 
 using namespace audio_test;
@@ -22,8 +21,8 @@ namespace {
 constexpr uint32_t kRate = 44100;
 const char kToneFile[] = "tone_noise_4s_44100_stereo.ogg";
 
-std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, int* error) {
-    return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), error);
+std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, audio::Error* error) {
+    return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), no_codecs, error);
 }
 
 // The last second still holds the tone, at its level and pitch.
@@ -48,9 +47,9 @@ TEST(VorbisDamage, ADamagedPageCostsAboutItsOwnAudio) {
     const std::vector<uint8_t> bytes = read_data_file(kToneFile);
     const std::vector<OggPageSpan> pages = ogg_pages(bytes);
     ASSERT_GE(pages.size(), ogg_header_pages(bytes) + 5);
-    int error = 0;
+    audio::Error error = audio::Error::none;
     auto clean = open_bytes(bytes, &error);
-    ASSERT_TRUE(clean) << error;
+    ASSERT_TRUE(clean) << int(error);
     const size_t total = decode_all(*clean).size() / 2;
 
     const size_t broken = ogg_header_pages(bytes) + 2;  // an audio page in the middle
@@ -68,7 +67,7 @@ TEST(VorbisDamage, ADamagedPageCostsAboutItsOwnAudio) {
         std::vector<uint8_t> damaged = bytes;
         damaged[pages[broken].offset + d.at] ^= 0x5A;
         auto decoder = open_bytes(damaged, &error);
-        ASSERT_TRUE(decoder) << error;
+        ASSERT_TRUE(decoder) << int(error);
         std::vector<float> samples = decode_all(*decoder);
         size_t lost = total - std::min(total, samples.size() / 2);
         std::printf("damaged %s: %zu frames lost, the page holds %zu\n", d.what, lost, page_frames);
@@ -92,9 +91,9 @@ TEST(VorbisDamage, LongDamageIsReadInBoundedSteps) {
     bytes.insert(bytes.begin() + long(at), garbage.begin(), garbage.end());
 
     uint64_t read = 0;
-    int error = 0;
-    auto decoder = audio::open_decoder(std::make_unique<CountingSource>(bytes, &read), &error);
-    ASSERT_TRUE(decoder) << error;
+    audio::Error error = audio::Error::none;
+    auto decoder = audio::open_decoder(std::make_unique<CountingSource>(bytes, &read), no_codecs, &error);
+    ASSERT_TRUE(decoder) << int(error);
     std::vector<float> samples, block(1024 * 2);
     uint64_t most = 0;
     for (size_t got = 1; got > 0;) {
@@ -118,9 +117,9 @@ TEST(VorbisDamage, DamageWithoutEndEndsTheStream) {
     bytes.resize(pages[header_pages + 2].offset);
     const size_t before = size_t(pages[header_pages + 1].granule);
     bytes.resize(bytes.size() + (20u << 20), 0x5A);
-    int error = 0;
+    audio::Error error = audio::Error::none;
     auto decoder = open_bytes(bytes, &error);
-    ASSERT_TRUE(decoder) << error;
+    ASSERT_TRUE(decoder) << int(error);
     std::vector<float> samples = decode_all(*decoder);
     EXPECT_GE(samples.size() / 2, before);
     EXPECT_LE(samples.size() / 2, before + 64 * 1024);  // 64 reads' silence at the most
@@ -130,9 +129,9 @@ TEST(VorbisDamage, LargeCommentHeadersPlay) {
     // Taggers embed cover pictures of many megabytes in the comment header.
     const std::vector<uint8_t> bytes = read_data_file("sine_1k_44100_stereo.ogg");
     std::vector<uint8_t> tagged = with_comment_of_size(bytes, 9u << 20);
-    int error = 0;
+    audio::Error error = audio::Error::none;
     auto decoder = open_bytes(tagged, &error);
-    ASSERT_TRUE(decoder) << error;
+    ASSERT_TRUE(decoder) << int(error);
     std::vector<float> samples = decode_all(*decoder);
     EXPECT_EQ(samples.size(), size_t(kRate / 2) * 2);
     EXPECT_NEAR(rms(channel(samples, 2, 0), 2205, 19845), 0.5 / std::sqrt(2.0), 0.02);
@@ -143,13 +142,13 @@ TEST(VorbisDamage, CommentHeadersBeyondTheirBoundAreRefused) {
     // reading soon after that bound.
     const std::vector<uint8_t> bytes = read_data_file("sine_1k_44100_stereo.ogg");
     std::vector<uint8_t> tagged = with_comment_of_size(bytes, 65u << 20);
-    int error = 0;
+    audio::Error error = audio::Error::none;
     uint64_t read = 0;
     std::unique_ptr<audio::ByteSource> source = std::make_unique<CountingSource>(tagged, &read);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(audio::open_vorbis_decoder(source, audio::ConverterFactory(), &error));
+    EXPECT_FALSE(audio::open_vorbis_decoder(source, no_codecs, &error));
     // Buffers grown one page at a time made this take most of a minute.
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0);
-    EXPECT_EQ(error, BASS_ERROR_FILEFORM);
+    EXPECT_EQ(error, audio::Error::bad_file_format);
     EXPECT_LE(read, (64u << 20) + (64u << 10));
 }

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <new>
 
-#include "bass.h"
-#include "platform.h"
+#include "wave_format_ex.h"
+#include "win_platform.h"
 
 namespace audio {
 namespace {
@@ -46,15 +46,7 @@ private:
 
 // 16-bit PCM with the given rate and channel count.
 WAVEFORMATEX pcm16_format(DWORD rate, WORD channels) {
-    WAVEFORMATEX pcm = {};
-    pcm.wFormatTag = WAVE_FORMAT_PCM;
-    pcm.nChannels = channels;
-    pcm.nSamplesPerSec = rate;
-    pcm.wBitsPerSample = 16;
-    pcm.nBlockAlign = static_cast<WORD>(channels * 2);
-    pcm.nAvgBytesPerSec = rate * pcm.nBlockAlign;
-    pcm.cbSize = 0;
-    return pcm;
+    return wave_format_ex(WAVE_FORMAT_PCM, rate, channels, 16);
 }
 
 class AcmConverter final : public BlockConverter {
@@ -157,10 +149,10 @@ HACMSTREAM open_stream(WAVEFORMATEX* source, WAVEFORMATEX* output) {
 }  // namespace
 
 // A converter from the given WAVEFORMATEX bytes to 16-bit PCM, or null with
-// BASS_ERROR_FILEFORM when no installed codec takes the format.
+// Error::bad_file_format when no installed codec takes the format.
 std::unique_ptr<BlockConverter> open_block_converter(const std::vector<uint8_t>& wave_format,
-                                                     int* error) {
-    *error = BASS_ERROR_FILEFORM;
+                                                     Error* error) {
+    *error = Error::bad_file_format;
     WaveFormatBuffer source;
     if (!source.assign(wave_format)) return nullptr;
 
@@ -171,10 +163,10 @@ std::unique_ptr<BlockConverter> open_block_converter(const std::vector<uint8_t>&
     AcmConverter* converter = new (std::nothrow) AcmConverter(stream, output);
     if (converter == nullptr) {
         acmStreamClose(stream, 0);
-        *error = BASS_ERROR_MEM;
+        *error = Error::no_memory;
         return nullptr;
     }
-    *error = BASS_OK;
+    *error = Error::none;
     return std::unique_ptr<BlockConverter>(converter);
 }
 
