@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build make python3 git
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  googletest libstb-dev
+  googletest
   clang libclang-rt-14-dev
   wine wine32:i386 wine64 fonts-wine
   libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386 libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386
@@ -16,6 +16,7 @@ packages=(
   sox libsox-fmt-all lame vorbis-tools mpg123
 )
 
+bash "$(dirname "$0")/fetch-vorbis-sources.sh"
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

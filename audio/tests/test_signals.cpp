@@ -195,6 +195,19 @@ std::unique_ptr<audio::BlockConverter> no_codecs(const std::vector<uint8_t>&, au
     return nullptr;
 }
 
+double tone_amplitude(const std::vector<float>& samples, uint32_t rate, double hz) {
+    double re = 0, im = 0, window_sum = 0;
+    const size_t n = samples.size();
+    for (size_t i = 0; i < n; ++i) {
+        double w = 0.5 - 0.5 * std::cos(2 * kPi * double(i) / double(n - 1));
+        double phase = 2 * kPi * hz * double(i) / rate;
+        re += w * samples[i] * std::cos(phase);
+        im -= w * samples[i] * std::sin(phase);
+        window_sum += w;
+    }
+    return 2 * std::hypot(re, im) / window_sum;
+}
+
 std::vector<uint8_t> read_data_file(const std::string& name) {
     std::ifstream in(std::string(AUDIO_TEST_DATA_DIR) + "/" + name, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -55,6 +55,9 @@ double rms(const std::vector<float>& samples, size_t begin = 0, size_t end = SIZ
 // Frequency estimated from rising zero crossings over samples [begin, end).
 double zero_crossing_frequency(const std::vector<float>& samples, uint32_t rate, size_t begin = 0,
                                size_t end = SIZE_MAX);
+// The peak amplitude of the component at `hz` (Hann-windowed single-bin DFT):
+// robust to noise and to other tones a few bins away.
+double tone_amplitude(const std::vector<float>& samples, uint32_t rate, double hz);
 // The strongest spectral component other than the tone at `tone_hz`, in dB
 // relative to the tone (Blackman-Harris windowed FFT of 2^k samples).
 double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double tone_hz);

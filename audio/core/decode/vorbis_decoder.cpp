@@ -1,32 +1,33 @@
-// Ogg Vorbis through stb_vorbis's pushdata interface, fed from the
-// ByteSource in chunks: nothing reads the whole file or scans it ahead, so
-// opening costs the same for a one-second file as for a one-hour one.
+// Ogg Vorbis through the reference decoder (vorbisfile over libvorbis and
+// libogg), reading from the ByteSource as it plays: opening reads only the
+// headers, never the whole file. libogg checks every page's checksum and
+// finds the next page after damage, so a damaged page costs about its own
+// audio and the rest of the file still plays.
 #include <algorithm>
 #include <cstring>
 
 #include "decode/format_limits.h"
 #include "decode/formats.h"
-#include "decode/vorbis_header_check.h"
-
-#define STB_VORBIS_NO_STDIO 1
-#define STB_VORBIS_NO_PULLDATA_API 1
-#define STB_VORBIS_HEADER_ONLY 1
-#include <stb_vorbis.h>
+#include "decode/vorbis_byte_reader.h"
 
 namespace audio {
 namespace {
 
-constexpr size_t kChunkBytes = 8192;  // bytes read from the source per step
-// stb_vorbis allocates from an arena of ours: it bounds what a damaged header
-// can make it allocate, and nothing can leak on its error paths. The arena
-// always has room for the comments (checked beforehand), since stb_vorbis
-// cannot recover from failing to store them; a setup that needs more than
-// the first arena is retried with larger ones.
-constexpr size_t kBaseArenaBytes = 256 * 1024;
-constexpr size_t kMaxArenaBytes = 32u << 20;
-// A header or frame larger than this is taken for damage (real headers with
-// embedded cover art stay well below it).
-constexpr size_t kMaxBufferBytes = 16u << 20;
+// The headers may hold large pictures in their comments; beyond this they
+// are taken for a hostile or damaged file (the whole header is kept in memory).
+constexpr uint64_t kMaxHeaderBytes = 64u << 20;
+// Bytes one read() may pull from the source: room to step over a damaged
+// page of the largest size and read the good one after it.
+constexpr uint64_t kReadBudgetBytes = 256u << 10;
+// A stretch this long without audio ends the stream: it is not Ogg, or a
+// packet that never ends (which would only take memory).
+constexpr uint64_t kMaxGapBytes = 16u << 20;
+// Frames of silence a read() gives for a stretch of damage that used its
+// whole budget without yielding audio, so that the caller does not take it
+// for the end.
+constexpr size_t kGapFrames = 1024;
+// Frames asked of vorbisfile at once.
+constexpr int kChunkFrames = 4096;
 
 // Vorbis orders channels differently from WAV; the mixer expects WAV order.
 // kReorder[n][k] is the Vorbis channel that becomes WAV channel k.
@@ -35,100 +36,101 @@ const uint8_t kReorder[9][8] = {
     {0, 2, 1, 5, 3, 4}, {0, 2, 1, 6, 5, 3, 4}, {0, 2, 1, 7, 5, 6, 3, 4},
 };
 
-// A growing window of the source's bytes that stb_vorbis has not used yet.
-class InputBuffer {
-public:
-    explicit InputBuffer(ByteSource& source) : source_(source) {}
-    const uint8_t* data() const { return bytes_.data() + begin_; }
-    int size() const { return int(end_ - begin_); }
-    void consume(int n) { begin_ += size_t(n); }
-
-    // Appends more of the source; false at its end or when the unused bytes
-    // would outgrow kMaxBufferBytes.
-    bool fill() {
-        if (begin_ > 0) {
-            std::memmove(bytes_.data(), bytes_.data() + begin_, end_ - begin_);
-            end_ -= begin_;
-            begin_ = 0;
-        }
-        if (bytes_.size() - end_ < kChunkBytes) {
-            if (bytes_.size() >= kMaxBufferBytes) return false;
-            bytes_.resize(std::max(bytes_.size() * 2, kChunkBytes * 2));
-        }
-        size_t got = source_.read(bytes_.data() + end_, bytes_.size() - end_);
-        end_ += got;
-        return got > 0;
-    }
-
-private:
-    ByteSource& source_;
-    std::vector<uint8_t> bytes_;
-    size_t begin_ = 0, end_ = 0;
-};
-
 class VorbisDecoder : public Decoder {
 public:
-    VorbisDecoder(std::unique_ptr<ByteSource> source, std::unique_ptr<InputBuffer> input,
-                  std::vector<char> arena, stb_vorbis* vorbis)
-        : source_(std::move(source)), input_(std::move(input)), arena_(std::move(arena)), vorbis_(vorbis) {
-        stb_vorbis_info info = stb_vorbis_get_info(vorbis_);
-        format_.rate = info.sample_rate;
-        format_.channels = uint32_t(info.channels);
+    explicit VorbisDecoder(std::unique_ptr<ByteSource> source)
+        : source_(std::move(source)), reader_(*source_, file_.os) {}
+    ~VorbisDecoder() override { ov_clear(&file_); }
+
+    // Reads the headers; false with the error in *error when they are
+    // missing, damaged, too large or of an unsupported format.
+    bool open(Error* error) {
+        reader_.allow(kMaxHeaderBytes);
+        if (ov_open_callbacks(&reader_, &file_, nullptr, 0, VorbisByteReader::callbacks()) != 0) {
+            *error = Error::bad_file_format;
+            return false;
+        }
+        vorbis_info* info = ov_info(&file_, -1);
+        if (!info || info->rate <= 0 || !format_supported(uint32_t(info->rate), uint32_t(info->channels))) {
+            *error = Error::bad_file_format;
+            return false;
+        }
+        format_ = AudioFormat{uint32_t(info->rate), uint32_t(info->channels)};
         for (uint32_t k = 0; k < format_.channels; ++k)
             order_[k] = format_.channels <= 8 ? kReorder[format_.channels][k] : uint8_t(k);
+        // Asking for no samples sets up the synthesis (tables, buffers) and
+        // decodes the first packets now, not on the mixing thread at the
+        // first play; what it decodes stays for the first read.
+        float** unused = nullptr;
+        reader_.allow(kReadBudgetBytes);
+        ov_read_float(&file_, &unused, 0, nullptr);
+        return true;
     }
-    ~VorbisDecoder() override { stb_vorbis_close(vorbis_); }
+
+    // Gives the source back after a failed open.
+    std::unique_ptr<ByteSource> release_source() {
+        ov_clear(&file_);
+        return std::move(source_);
+    }
 
     AudioFormat format() const override { return format_; }
     ContentType content_type() const override { return ContentType::ogg; }
 
     size_t read(float* out, size_t frames) override {
+        reader_.allow(kReadBudgetBytes);
         size_t written = 0;
-        const uint32_t channels = format_.channels;
-        while (written < frames) {
-            if (frame_pos_ == frame_len_ && !decode_frame()) break;
-            size_t n = std::min(frames - written, size_t(frame_len_ - frame_pos_));
-            for (size_t i = 0; i < n; ++i) {
-                float* dst = out + (written + i) * channels;
-                for (uint32_t k = 0; k < channels; ++k) dst[k] = frame_[order_[k]][frame_pos_ + int(i)];
+        while (written < frames && !ended_) {
+            float** pcm = nullptr;
+            long got = ov_read_float(&file_, &pcm, int(std::min(frames - written, size_t(kChunkFrames))), nullptr);
+            if (got > 0 && same_format()) {
+                copy_reordered(pcm, size_t(got), out + written * format_.channels);
+                written += size_t(got);
+            } else if (got == 0 && reader_.exhausted()) {
+                break;  // the budget is spent; the next call goes on from here
+            } else if (got != OV_HOLE) {
+                ended_ = true;  // the end, an unrecoverable error, or a new link of another format
             }
-            frame_pos_ += int(n);
-            written += n;
         }
-        return written;
+        return written > 0 || ended_ ? note_progress(written) : fill_gap(out, frames);
     }
 
 private:
-    // Decodes the next frame that has samples; false at the end of the data.
-    bool decode_frame() {
-        while (!ended_) {
-            int channels = 0, samples = 0;
-            float** output = nullptr;
-            int used = stb_vorbis_decode_frame_pushdata(vorbis_, input_->data(), input_->size(),
-                                                        &channels, &output, &samples);
-            if (used == 0 && samples == 0) {
-                if (!input_->fill()) ended_ = true;  // truncated or finished
-                continue;
-            }
-            input_->consume(used);
-            if (samples > 0 && channels == int(format_.channels)) {
-                frame_ = output;
-                frame_len_ = samples;
-                frame_pos_ = 0;
-                return true;
-            }
+    // A chained file may change its format at a link; the stream cannot.
+    bool same_format() {
+        vorbis_info* info = ov_info(&file_, -1);
+        return info && uint32_t(info->channels) == format_.channels && uint32_t(info->rate) == format_.rate;
+    }
+
+    void copy_reordered(float** pcm, size_t frames, float* dst) const {
+        const uint32_t channels = format_.channels;
+        for (size_t i = 0; i < frames; ++i, dst += channels)
+            for (uint32_t k = 0; k < channels; ++k) dst[k] = pcm[order_[k]][i];
+    }
+
+    size_t note_progress(size_t written) {
+        gap_bytes_ = 0;
+        return written;
+    }
+
+    // A read that spent its budget on damage gives a little silence, until
+    // the damage has gone on for too long to be anything but the end.
+    size_t fill_gap(float* out, size_t frames) {
+        gap_bytes_ += kReadBudgetBytes;
+        if (gap_bytes_ >= kMaxGapBytes) {
+            ended_ = true;
+            return 0;
         }
-        return false;
+        size_t n = std::min(frames, kGapFrames);
+        std::fill(out, out + n * format_.channels, 0.0f);
+        return n;
     }
 
     std::unique_ptr<ByteSource> source_;
-    std::unique_ptr<InputBuffer> input_;
-    std::vector<char> arena_;  // all of stb_vorbis's memory for this stream
-    stb_vorbis* vorbis_;
+    OggVorbis_File file_{};
+    VorbisByteReader reader_;
     AudioFormat format_;
     uint8_t order_[kMaxChannels] = {};
-    float** frame_ = nullptr;  // stb_vorbis's buffers for the current frame
-    int frame_len_ = 0, frame_pos_ = 0;
+    uint64_t gap_bytes_ = 0;
     bool ended_ = false;
 };
 
@@ -141,48 +143,14 @@ std::unique_ptr<Decoder> open_vorbis_decoder(std::unique_ptr<ByteSource>& source
         *error = Error::not_this_format;
         return nullptr;
     }
-    // The comment list takes up to twice the header's size in pointers.
-    size_t comment_bytes = 0;
-    if (!check_vorbis_comment_header(*source, &comment_bytes)) {
-        *error = Error::bad_file_format;
-        return nullptr;
-    }
     source->seek(0);
-    auto input = std::make_unique<InputBuffer>(*source);
-    std::vector<char> arena(kBaseArenaBytes + 3 * comment_bytes);
-    if (!input->fill()) {
-        *error = Error::bad_file_format;
+    auto decoder = std::make_unique<VorbisDecoder>(std::move(source));
+    if (!decoder->open(error)) {
+        // The opener leaves the source to the caller when it fails.
+        source = decoder->release_source();
         return nullptr;
     }
-    // Hand stb_vorbis ever more of the file's start until the headers fit.
-    stb_vorbis* vorbis = nullptr;
-    while (!vorbis) {
-        int used = 0, vorbis_error = 0;
-        stb_vorbis_alloc alloc{arena.data(), int(arena.size())};
-        vorbis = stb_vorbis_open_pushdata(input->data(), input->size(), &used, &vorbis_error, &alloc);
-        if (vorbis) {
-            input->consume(used);
-        } else if (vorbis_error == VORBIS_need_more_data) {
-            if (!input->fill()) {
-                *error = Error::bad_file_format;
-                return nullptr;
-            }
-        } else if (vorbis_error == VORBIS_outofmem && arena.size() < kMaxArenaBytes) {
-            arena.assign(arena.size() * 4, 0);
-        } else {
-            // Every other stb_vorbis error, and headers that want more than
-            // the largest arena, mean an invalid or damaged file.
-            *error = Error::bad_file_format;
-            return nullptr;
-        }
-    }
-    stb_vorbis_info info = stb_vorbis_get_info(vorbis);
-    if (!format_supported(info.sample_rate, uint32_t(info.channels))) {
-        stb_vorbis_close(vorbis);
-        *error = Error::bad_file_format;
-        return nullptr;
-    }
-    return std::make_unique<VorbisDecoder>(std::move(source), std::move(input), std::move(arena), vorbis);
+    return decoder;
 }
 
 }  // namespace audio

@@ -29,4 +29,15 @@ oggenc -Q -q 0 "$tmp/s22.wav" -o sine_1k_22050_mono.ogg
 sox -n -r 48000 -c 1 -b 16 "$tmp/silence.wav" trim 0 0.5
 sox -M "$tmp/s48.wav" "$tmp/silence.wav" "$tmp/s3.wav"
 oggenc -Q -q 0 "$tmp/s3.wav" -o sine_1k_48000_3ch.ogg 2>/dev/null
+# Four seconds of the tone over faint noise, so that the audio fills several
+# pages (about 0.6 s each): the damaged-page tests break one of them.
+sox -n -r 44100 -c 2 -b 16 "$tmp/t4.wav" synth 4 sine 1000 vol 0.5
+sox -n -r 44100 -c 2 -b 16 "$tmp/n4.wav" synth 4 whitenoise vol 0.02
+sox -m -v 1 "$tmp/t4.wav" -v 1 "$tmp/n4.wav" "$tmp/tn4.wav"
+oggenc -Q -q 0 "$tmp/tn4.wav" -o tone_noise_4s_44100_stereo.ogg
+# 5.1 in WAV order (FL FR FC LFE BL BR; oggenc stores it in Vorbis order),
+# each channel a tone of its own frequency and level.
+sox -n -r 44100 -c 6 -b 16 "$tmp/s6.wav" synth 0.5 sine 500 sine 700 sine 900 sine 110 sine 1100 sine 1300 \
+  remix 1v0.5 2v0.4 3v0.3 4v0.2 5v0.25 6v0.15
+oggenc -Q -q 2 "$tmp/s6.wav" -o tones_5_1_44100.ogg 2>/dev/null
 ls -l ./*.mp3 ./*.ogg
