@@ -2,6 +2,7 @@
 // playing reads about as much as it has played, never the whole file.
 #include <gtest/gtest.h>
 
+#include "counting_source.h"
 #include "mix/engine.h"
 #include "test_signals.h"
 
