@@ -121,6 +121,7 @@ int Engine::is_active(uint32_t handle, uint32_t* state) {
     if (!stream) return BASS_ERROR_HANDLE;
     StreamState s = stream->state();
     if (s == StreamState::playing || s == StreamState::paused) *state = uint32_t(s);
+    if (s == StreamState::playing && output_stalled_.load()) *state = BASS_ACTIVE_STALLED;
     return 0;
 }
 
