@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""Checks a run of device_loss_test.sh: the times the library took to notice
+the lost output and to play again, and where in the tone it went on.
+
+    device_loss_analyse.py tone OUT.wav          writes the tone
+    device_loss_analyse.py resume|free WORK_DIR  checks a run
+
+WORK_DIR holds events.txt (the program's lines), marks.txt (the script's) and, for
+resume, before.raw and after.raw: s16le stereo captures at 44100 Hz of the
+sink before it was unloaded and of the one loaded after (capture.py). The
+tone rises 100 Hz a second from 300 Hz, so its pitch tells the position in
+the file: the position heard last before the loss and the one heard first
+after it must be the same, up to the sound the lost output still held.
+"""
+import array
+import math
+import sys
+import wave
+
+RATE = 44100
+BASE_HZ, RISE_HZ = 300.0, 100.0   # the tone: BASE_HZ + RISE_HZ * seconds
+PEAK = 0.5
+WINDOW = 0.12                      # seconds of tone the pitch is measured over
+MAX_NOTICE_S = 0.8                 # a lost output must be noticed within this
+MAX_RESUME_S = 1.2                 # and playback go on this soon after it is back
+MAX_CPU_PERCENT = 5.0              # the process's CPU use while stalled
+# Sound already handed to the output when it went away is lost with it: the
+# library's queue (30 ms) and what the sound server still held.
+MAX_SKIP_MS = 120.0
+
+
+def write_tone(path, seconds=10.0):
+    """The rising tone as a 16-bit stereo WAV at RATE."""
+    frames = array.array("h")
+    for i in range(int(seconds * RATE)):
+        t = i / RATE
+        v = int(round(PEAK * 32767 * math.sin(2 * math.pi * (BASE_HZ * t + RISE_HZ * t * t / 2))))
+        frames.append(v)
+        frames.append(v)
+    if sys.byteorder != "little":
+        frames.byteswap()
+    with wave.open(path, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(frames.tobytes())
+
+
+def load(path):
+    samples = array.array("h")
+    with open(path, "rb") as f:
+        raw = f.read()
+    samples.frombytes(raw[: len(raw) // 4 * 4])
+    if sys.byteorder != "little":
+        samples.byteswap()
+    return samples[0::2]
+
+
+def load_events(paths):
+    states, marks, figures = [], {}, {}
+    for line in (line for path in paths for line in open(path)):
+        parts = line.split()
+        if len(parts) >= 4 and parts[0] == "state":
+            states.append((parts[1], float(parts[2]), float(parts[3])))
+        elif len(parts) == 2 and parts[0] in ("unload", "load"):
+            marks[parts[0]] = float(parts[1])
+        elif len(parts) >= 3 and parts[0] == "figure":
+            figures[parts[1]] = float(parts[2])
+    return states, marks, figures
+
+
+def pitch(x, a, b):
+    """(Hz, centre): the mean pitch between the first and last rising zero
+    crossings in x[a:b], and the sample index halfway between them; for a
+    tone rising at a steady rate that is the pitch at that index."""
+    first = last = None
+    count = 0
+    for i in range(max(a, 1), min(b, len(x))):
+        p, q = x[i - 1], x[i]
+        if p < 0 <= q:
+            at = i - 1 + (-p) / (q - p)
+            first = at if first is None else first
+            last = at
+            count += 1
+    if count < 3:
+        return 0.0, a
+    return (count - 1) * RATE / (last - first), (first + last) / 2
+
+
+def position(hz):
+    return (hz - BASE_HZ) / RISE_HZ
+
+
+def loud(x, i):
+    return abs(x[i]) > 0.25 * PEAK * 32768
+
+
+def rms(x, a, b):
+    return math.sqrt(sum(v * v for v in x[a:b]) / max(1, b - a)) / 32768.0
+
+
+def first_state_after(states, name, when):
+    return next((t for n, t, _ in states if n == name and t >= when), None)
+
+
+def check_positions(work, failures):
+    """Where the tone was last heard before the loss and first after it."""
+    before, after = load(f"{work}/before.raw"), load(f"{work}/after.raw")
+    end = next((i for i in range(len(before) - 1, 0, -1) if loud(before, i)), None)
+    onset = next((i for i in range(len(after)) if loud(after, i)), None)
+    if end is None or onset is None:
+        failures.append("no tone before the loss" if end is None else "no tone after the output came back")
+        return
+    w = int(WINDOW * RATE)
+    hz_end, mid_end = pitch(before, end - w, end)
+    hz_on, mid_on = pitch(after, onset + RATE // 100, onset + RATE // 100 + w)
+    hz_later, mid_later = pitch(after, onset + RATE, onset + RATE + w)
+    heard_last = position(hz_end) + (end - mid_end) / RATE
+    heard_next = position(hz_on) - (mid_on - onset) / RATE
+    skip_ms = (heard_next - heard_last) * 1000
+    drift_ms = (position(hz_later) - position(hz_on) - (mid_later - mid_on) / RATE) * 1000
+    level = rms(after, onset + RATE // 100, onset + RATE // 100 + w)
+    print(f"heard last before the loss: {heard_last:.3f} s into the tone ({hz_end:.1f} Hz)")
+    print(f"heard first after it:       {heard_next:.3f} s ({hz_on:.1f} Hz), skip {skip_ms:.1f} ms")
+    print(f"one second later the tone is {drift_ms:+.1f} ms off real time; level {level:.4f}")
+    if not -10.0 <= skip_ms <= MAX_SKIP_MS:
+        failures.append(f"playback went on {skip_ms:.1f} ms from where it stopped "
+                        f"(allowed -10 to {MAX_SKIP_MS:.0f})")
+    if abs(drift_ms) > 10.0:
+        failures.append(f"after the output came back the tone ran {drift_ms:+.1f} ms off real time")
+    if abs(level - PEAK / math.sqrt(2)) > 0.03 * PEAK / math.sqrt(2):
+        failures.append(f"after the output came back the level is {level:.4f}")
+
+
+def main():
+    mode, work = sys.argv[1], sys.argv[2]
+    if mode == "tone":
+        write_tone(work)
+        return 0
+    states, marks, figures = load_events([f"{work}/events.txt", f"{work}/marks.txt"])
+    failures = []
+    stalled = first_state_after(states, "stalled", marks.get("unload", 0))
+    if stalled is None or "unload" not in marks:
+        print("FAIL: the loss of the output was never reported")
+        return 1
+    notice = stalled - marks["unload"]
+    print(f"time to notice: {notice * 1000:.0f} ms")
+    if notice > MAX_NOTICE_S:
+        failures.append(f"the loss was noticed after {notice * 1000:.0f} ms")
+    for name in ("cpu_while_stalled", "process_cpu_while_stalled"):
+        if figures.get(name, 0.0) > MAX_CPU_PERCENT:
+            failures.append(f"{name}: {figures[name]:.1f} % of a core")
+    print("figures: " + ", ".join(f"{k} {v:.1f}" for k, v in figures.items()))
+    if mode == "resume":
+        resumed = first_state_after(states, "playing", marks.get("load", float("inf")))
+        if resumed is None:
+            failures.append("playback did not go on once the output was back")
+        else:
+            print(f"time to resume: {(resumed - marks['load']) * 1000:.0f} ms after the sink came back")
+            if resumed - marks["load"] > MAX_RESUME_S:
+                failures.append(f"playback went on {(resumed - marks['load']) * 1000:.0f} ms after the sink came back")
+        check_positions(work, failures)
+    for failure in failures:
+        print(f"FAIL: {failure}")
+    print("device loss check: " + ("FAILED" if failures else "passed"))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The output device goes away while the library plays, and comes back:
+# unloads the null sink while bass_device_loss_check plays a rising tone,
+# checks that the library reports the stream stalled without using the CPU,
+# loads a sink again, and checks by recording that the tone goes on from
+# the position where it stopped (its pitch tells the position).
+#
+#   device_loss_test.sh resume|free BASS_DEVICE_LOSS_CHECK.exe
+#   free: the sink stays away, and BASS_Free must return promptly.
+#
+# Needs the test environment (scripts/test-env.sh). Only the
+# processes this script starts are stopped, by their PIDs; the sink is
+# always loaded again before it exits. RECORD_KEEP=DIR keeps the captures
+# and logs there.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/playback_env.sh"
+: "${PULSE_SERVER:?run inside scripts/test-env.sh}"
+mode=$1
+program=$2
+sink_args="sink_name=out rate=44100 channels=2"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  pactl list short sinks | grep -qw out || load_sink
+  pactl suspend-sink out 0 || true
+  if [ -n "${RECORD_KEEP:-}" ]; then mkdir -p "$RECORD_KEEP" && cp "$work"/*.raw* "$work"/*.txt "$RECORD_KEEP"/ 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+load_sink() {
+  pactl load-module module-null-sink $sink_args >/dev/null
+  pactl set-default-sink out
+}
+# Starts capture.py into $1.
+start_capture() {
+  python3 "$here/capture.py" "$1" &
+  pids+=($!)
+}
+# Waits until the capture into $1 receives sound data.
+wait_for_capture() {
+  for _ in $(seq 100); do [ -e "$1.ready" ] && return 0; sleep 0.05; done
+  echo "device_loss_test: the capture did not start"; return 1
+}
+# Waits (at most $2 s) until the program has logged state $1.
+wait_for_state() {
+  for _ in $(seq $(( $2 * 20 ))); do
+    grep -q "^state $1 " "$work/events.txt" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "device_loss_test: the program never reported $1"; return 1
+}
+# CPU seconds used so far by process $1 (user + system).
+cpu_seconds() {
+  awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$1/stat"
+}
+
+python3 "$here/device_loss_analyse.py" tone "$work/rising.wav"
+
+start_capture "$work/before.raw"
+wait_for_capture "$work/before.raw"
+wait_for_sink_in_step
+run_playing_program "$program" "$mode" "Z:$work/rising.wav" > "$work/events.txt" &
+program_pid=$!
+pids+=("$program_pid")
+wait_for_state playing 10
+sleep 1.5
+
+module=$(pactl list short modules | awk '/module-null-sink/ { print $1; exit }')
+echo "unload $(date +%s.%N)" >> "$work/marks.txt"
+pactl unload-module "$module"
+wait_for_state stalled 5
+# What the whole Wine process uses while the library waits for the output.
+wine_pid=$(pgrep -n -f "^[^ ]*$(basename "$program")" || true)
+if [ -n "$wine_pid" ]; then
+  cpu_before=$(cpu_seconds "$wine_pid")
+  sleep 1
+  cpu_after=$(cpu_seconds "$wine_pid")
+  echo "figure process_cpu_while_stalled $(echo "$cpu_after $cpu_before" | awk '{ printf "%.1f", ($1 - $2) * 100 }') percent" >> "$work/marks.txt"
+fi
+
+if [ "$mode" = resume ]; then
+  sleep 0.5
+  # A null sink renders two seconds ahead of its clock from the moment it
+  # is loaded, and a stream that joins it then stalls that long. Suspended
+  # at once and resumed under a low-latency recording, it starts in step.
+  load_sink
+  echo "load $(date +%s.%N)" >> "$work/marks.txt"
+  pactl suspend-sink out 1
+  start_capture "$work/after.raw"
+  # The recording must be connected first, or the sink runs ahead again.
+  for _ in $(seq 100); do pactl list short source-outputs | grep -q . && break; sleep 0.02; done
+  pactl suspend-sink out 0
+  wait_for_capture "$work/after.raw"
+  wait_for_sink_in_step
+fi
+status=0
+wait "$program_pid" || status=$?
+sleep 0.3
+for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+wait 2>/dev/null || true
+pids=()
+
+cat "$work/events.txt" "$work/marks.txt"
+if [ "$status" -ne 0 ]; then
+  echo "device_loss_test: the program failed with status $status"
+  exit 1
+fi
+python3 "$here/device_loss_analyse.py" "$mode" "$work"
