@@ -3,14 +3,16 @@
 // Plays FILE (an auto-free stream) and logs every change of the stream's
 // state with the time and position; checks the calls' results meanwhile.
 //
-//   bass_device_loss_check resume FILE   stalled: Pause, then Play; then
-//                                        play on 3.5 s once the output is back
-//   bass_device_loss_check free FILE     stalled for 2 s: BASS_Free, timed
+//   bass_device_loss_check resume DEVICE FILE   stalled: Pause, then Play; then
+//                                               play on 3.5 s once the output is back
+//   bass_device_loss_check free DEVICE FILE     stalled for 2 s: BASS_Free, timed
+//   DEVICE: 1 (the first real output) or -1 (the default one)
 //
 // Lines: "state NAME UNIX_TIME POSITION_S", "figure NAME VALUE UNIT".
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "bass.h"
@@ -111,19 +113,20 @@ void play_through_the_loss() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || (std::strcmp(argv[1], "resume") != 0 && std::strcmp(argv[1], "free") != 0)) {
-        std::fprintf(stderr, "usage: bass_device_loss_check resume|free FILE\n");
+    if (argc != 4 || (std::strcmp(argv[1], "resume") != 0 && std::strcmp(argv[1], "free") != 0)) {
+        std::fprintf(stderr, "usage: bass_device_loss_check resume|free DEVICE FILE\n");
         return 2;
     }
     bool resume = std::strcmp(argv[1], "resume") == 0;
-    if (!BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
+    const char* path = argv[3];
+    if (!BASS_Init(std::atoi(argv[2]), 44100, 0, nullptr, nullptr)) {
         std::fprintf(stderr, "bass_device_loss_check: BASS_Init failed with error %d\n", BASS_ErrorGetCode());
         return 1;
     }
-    stream = BASS_StreamCreateFile(FALSE, argv[2], 0, 0, BASS_STREAM_AUTOFREE);
+    stream = BASS_StreamCreateFile(FALSE, path, 0, 0, BASS_STREAM_AUTOFREE);
     BASS_CHANNELINFO info = {};
     if (stream == 0 || !BASS_ChannelGetInfo(stream, &info)) {
-        std::fprintf(stderr, "bass_device_loss_check: cannot play %s: error %d\n", argv[2], BASS_ErrorGetCode());
+        std::fprintf(stderr, "bass_device_loss_check: cannot play %s: error %d\n", path, BASS_ErrorGetCode());
         BASS_Free();
         return 1;
     }

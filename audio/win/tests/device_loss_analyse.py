@@ -17,6 +17,8 @@ import math
 import sys
 import wave
 
+from analyse_capture import splice_underruns
+
 RATE = 44100
 BASE_HZ, RISE_HZ = 300.0, 100.0   # the tone: BASE_HZ + RISE_HZ * seconds
 PEAK = 0.5
@@ -111,6 +113,13 @@ def check_positions(work, failures):
     if end is None or onset is None:
         failures.append("no tone before the loss" if end is None else "no tone after the output came back")
         return
+    # Underruns in the sound server (the tone came late, but whole) are cut
+    # out, so that what remains measures where the library went on.
+    before, cut_before = splice_underruns(before, before, 0, end + 1, BASE_HZ)[1:]
+    after, cut_after = splice_underruns(after, after, onset, len(after), BASE_HZ)[1:]
+    end, onset = len(before) - 1, 0
+    if cut_before or cut_after:
+        print(f"underruns in the sound server cut out: {(cut_before + cut_after) * 1000 / RATE:.1f} ms")
     w = int(WINDOW * RATE)
     hz_end, mid_end = pitch(before, end - w, end)
     hz_on, mid_on = pitch(after, onset + RATE // 100, onset + RATE // 100 + w)

@@ -5,8 +5,9 @@
 # loads a sink again, and checks by recording that the tone goes on from
 # the position where it stopped (its pitch tells the position).
 #
-#   device_loss_test.sh resume|free BASS_DEVICE_LOSS_CHECK.exe
+#   device_loss_test.sh resume|free DEVICE BASS_DEVICE_LOSS_CHECK.exe
 #   free: the sink stays away, and BASS_Free must return promptly.
+#   DEVICE: the library's device number, 1 or -1.
 #
 # Needs the test environment (scripts/test-env.sh). Only the
 # processes this script starts are stopped, by their PIDs; the sink is
@@ -17,7 +18,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/playback_env.sh"
 : "${PULSE_SERVER:?run inside scripts/test-env.sh}"
 mode=$1
-program=$2
+device=$2
+program=$3
 sink_args="sink_name=out rate=44100 channels=2"
 
 work=$(mktemp -d)
@@ -62,7 +64,7 @@ python3 "$here/device_loss_analyse.py" tone "$work/rising.wav"
 start_capture "$work/before.raw"
 wait_for_capture "$work/before.raw"
 wait_for_sink_in_step
-run_playing_program "$program" "$mode" "Z:$work/rising.wav" > "$work/events.txt" &
+run_playing_program "$program" "$mode" "$device" "Z:$work/rising.wav" > "$work/events.txt" &
 program_pid=$!
 pids+=("$program_pid")
 wait_for_state playing 10
