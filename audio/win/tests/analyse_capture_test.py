@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """When analyse_capture.py lets a recorded test run again: only after an
-underrun in the sound server (digital silence, then the tone on late but
-whole) that threw the timing off; a lost piece, a wrong level or pitch fails
-at once, underrun or not."""
+underrun in the sound server (digital silence, then the tone on late) that
+threw the timing off or cost sound right next to it; sound lost elsewhere,
+a wrong level or pitch fails at once, underrun or not."""
 import array
 import math
 import os
@@ -82,6 +82,18 @@ class AnalyseCaptureTest(unittest.TestCase):
     def test_lost_sound_fails_at_once(self):
         c = Capture()
         c.silence(0.2); c.tone(0.5, 0.5); c.lose(0.003); c.tone(0.5, 0.5); c.silence(0.3)
+        self.assertEqual(c.analyse(EVENTS), 1)
+
+    def test_sound_lost_right_after_an_underrun_may_be_repeated(self):
+        c = Capture()
+        c.silence(0.2); c.tone(0.5, 0.5); c.silence(0.02); c.tone(0.1, 0.5); c.lose(0.003)
+        c.tone(0.4, 0.5); c.silence(0.3)
+        self.assertEqual(c.analyse(EVENTS), 3)
+
+    def test_sound_lost_far_from_an_underrun_fails_at_once(self):
+        c = Capture()
+        c.silence(0.2); c.tone(0.2, 0.5); c.silence(0.02); c.tone(0.5, 0.5); c.lose(0.003)
+        c.tone(0.3, 0.5); c.silence(0.3)
         self.assertEqual(c.analyse(EVENTS), 1)
 
     def test_a_wrong_level_fails_at_once_even_after_an_underrun(self):

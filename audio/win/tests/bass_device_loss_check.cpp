@@ -17,6 +17,7 @@
 
 #include "bass.h"
 #include "event_log.h"
+#include "process_cpu.h"
 
 using audio_test::log_figure;
 using audio_test::unix_time_now;
@@ -65,22 +66,12 @@ bool wait_for_state(DWORD wanted, double seconds) {
     }
 }
 
-// CPU time of this process so far, in seconds.
-double cpu_seconds() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto seconds = [](FILETIME t) {
-        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
 // While stalled: the position holds, Pause and Play still work.
 void check_calls_while_stalled() {
     double held = position_seconds();
-    double cpu_before = cpu_seconds();
+    double cpu_before = audio_test::process_cpu_seconds();
     Sleep(300);
-    log_figure("cpu_while_stalled", (cpu_seconds() - cpu_before) / 0.3 * 100, "percent");
+    log_figure("cpu_while_stalled", (audio_test::process_cpu_seconds() - cpu_before) / 0.3 * 100, "percent");
     expect(position_seconds() == held, "the position moved while the output was gone");
     expect(BASS_ChannelPause(stream) == TRUE, "BASS_ChannelPause failed while stalled");
     expect(BASS_ChannelIsActive(stream) == BASS_ACTIVE_PAUSED, "not paused after Pause while stalled");

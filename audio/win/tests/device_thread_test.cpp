@@ -14,6 +14,7 @@
 
 #include "bass.h"
 #include "device_thread.h"
+#include "process_cpu.h"
 
 namespace {
 
@@ -113,16 +114,6 @@ bool wait_for_stalled(const WatchingSource& source, bool value, double seconds) 
     return true;
 }
 
-// CPU time of this whole process, in seconds.
-double process_cpu_seconds() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto seconds = [](FILETIME t) {
-        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
 class DeviceThreadRecovery : public testing::Test {
 protected:
     // A fake output, playing into source for 100 ms.
@@ -184,9 +175,9 @@ TEST_F(DeviceThreadRecovery, WhileLostItNeitherSpinsNorDelaysDestruction) {
     control.opens_to_fail = 1000;
     control.fail_next_refill = true;
     ASSERT_TRUE(wait_for_stalled(source, true, 0.5));
-    double cpu_before = process_cpu_seconds();
+    double cpu_before = audio_test::process_cpu_seconds();
     Sleep(1500);
-    double cpu_used = process_cpu_seconds() - cpu_before;
+    double cpu_used = audio_test::process_cpu_seconds() - cpu_before;
     EXPECT_LT(cpu_used, 0.15) << "the lost device used " << cpu_used << " s of CPU in 1.5 s";
     EXPECT_LE(reopen_times().size(), 4u) << "reopened more often than twice a second";
     EXPECT_EQ(source.renders_while_stalled.load(), 0);
