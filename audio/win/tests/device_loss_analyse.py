@@ -3,11 +3,13 @@
 the lost output and to play again, and where in the tone it went on.
 
     device_loss_analyse.py tone OUT.wav          writes the tone
+    device_loss_analyse.py record FIFO OUT.raw   records the pipe sink
     device_loss_analyse.py resume|free WORK_DIR  checks a run
 
 WORK_DIR holds events.txt (the program's lines), marks.txt (the script's) and, for
 resume, before.raw and after.raw: s16le stereo captures at 44100 Hz of the
-sink before it was unloaded and of the one loaded after (capture.py). The
+null sink before it was unloaded (capture.py) and of the pipe sink loaded
+after it (record). The
 tone rises 100 Hz a second from 300 Hz, so its pitch tells the position in
 the file: the position heard last before the loss and the one heard first
 after it must be the same, up to the sound the lost output still held.
@@ -26,6 +28,7 @@ RATE = 44100
 BASE_HZ, RISE_HZ = 300.0, 100.0   # the tone: BASE_HZ + RISE_HZ * seconds
 PEAK = 0.5
 WINDOW = 0.12                      # seconds of tone the pitch is measured over
+SETTLED = int(0.3 * RATE)          # samples after the resumption before the rate is judged
 MAX_NOTICE_S = 0.8                 # a lost output must be noticed within this
 MAX_RESUME_S = 1.2                 # and playback go on this soon after it is back
 MAX_CPU_PERCENT = 5.0              # the process's CPU use while stalled
@@ -103,7 +106,8 @@ def first_state_after(states, name, when):
 def spliced_captures(work):
     """The tone heard before the loss (ending where it stopped) and after it
     (from where it came back), underruns in the sound server cut out, and
-    whether one was cut near the resumption and within the second after it."""
+    whether one was cut near the resumption or within the second the rate
+    is judged over."""
     before, after = load(f"{work}/before.raw"), load(f"{work}/after.raw")
     end = next((i for i in range(len(before) - 1, 0, -1) if loud(before, i)), None)
     onset = next((i for i in range(len(after)) if loud(after, i)), None)
@@ -116,7 +120,7 @@ def spliced_captures(work):
         print(f"underruns in the sound server cut out: {cut_ms:.1f} ms")
     near = AROUND_UNDERRUN + int(WINDOW * RATE)
     near_resume = any(at > len(before) - near for at, _ in cuts_before) or any(at < near for at, _ in cuts_after)
-    in_second = any(at < RATE + near for at, _ in cuts_after)
+    in_second = any(SETTLED - near < at < SETTLED + RATE + near for at, _ in cuts_after)
     return before, after, near_resume, in_second
 
 
@@ -131,15 +135,17 @@ def check_positions(work, failures):
     end, start = len(before) - 1, RATE // 100
     hz_end, mid_end = pitch(before, end - w, end)
     hz_on, mid_on = pitch(after, start, start + w)
-    hz_later, mid_later = pitch(after, RATE, RATE + w)
+    # The rate is judged from a second after Wine's stream has settled in.
+    hz_settled, mid_settled = pitch(after, SETTLED, SETTLED + w)
+    hz_later, mid_later = pitch(after, SETTLED + RATE, SETTLED + RATE + w)
     heard_last = position(hz_end) + (end - mid_end) / RATE
     heard_next = position(hz_on) - mid_on / RATE
     skip_ms = (heard_next - heard_last) * 1000
-    drift_ms = (position(hz_later) - position(hz_on) - (mid_later - mid_on) / RATE) * 1000
+    drift_ms = (position(hz_later) - position(hz_settled) - (mid_later - mid_settled) / RATE) * 1000
     level = rms(after, start, start + w)
     print(f"heard last before the loss: {heard_last:.3f} s into the tone ({hz_end:.1f} Hz)")
     print(f"heard first after it:       {heard_next:.3f} s ({hz_on:.1f} Hz), skip {skip_ms:.1f} ms")
-    print(f"one second later the tone is {drift_ms:+.1f} ms off real time; level {level:.4f}")
+    print(f"over the second after it the tone ran {drift_ms:+.1f} ms off real time; level {level:.4f}")
     if not -10.0 <= skip_ms <= MAX_SKIP_MS:
         failures.append((f"playback went on {skip_ms:.1f} ms from where it stopped "
                          f"(allowed -10 to {MAX_SKIP_MS:.0f})", "underrun" if near_resume else "hard"))
@@ -148,6 +154,17 @@ def check_positions(work, failures):
                          "underrun" if in_second else "hard"))
     if abs(level - PEAK / math.sqrt(2)) > 0.03 * PEAK / math.sqrt(2):
         failures.append((f"after the output came back the level is {level:.4f}", "hard"))
+
+
+def record_fifo(fifo_path, out_path):
+    """Copies what the pipe sink writes into the FIFO to out_path until the
+    sink goes away."""
+    with open(fifo_path, "rb") as fifo, open(out_path, "wb") as out:
+        while True:
+            chunk = fifo.read(4096)
+            if not chunk:
+                return
+            out.write(chunk)
 
 
 def check_resumption(states, marks, failures):
@@ -166,6 +183,9 @@ def main():
     mode, work = sys.argv[1], sys.argv[2]
     if mode == "tone":
         write_tone(work)
+        return 0
+    if mode == "record":
+        record_fifo(work, sys.argv[3])
         return 0
     states, marks, figures = load_events([f"{work}/events.txt", f"{work}/marks.txt"])
     stalled = first_state_after(states, "stalled", marks.get("unload", 0))
