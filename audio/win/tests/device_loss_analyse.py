@@ -28,13 +28,19 @@ RATE = 44100
 BASE_HZ, RISE_HZ = 300.0, 100.0   # the tone: BASE_HZ + RISE_HZ * seconds
 PEAK = 0.5
 WINDOW = 0.12                      # seconds of tone the pitch is measured over
+EDGE_WINDOW = 0.04                 # and right at the loss and the resumption
 SETTLED = int(0.3 * RATE)          # samples after the resumption before the rate is judged
 MAX_NOTICE_S = 0.8                 # a lost output must be noticed within this
 MAX_RESUME_S = 1.2                 # and playback go on this soon after it is back
 MAX_CPU_PERCENT = 5.0              # the process's CPU use while stalled
+# The library must go on where it stopped rendering: the first sound heard
+# after the loss is within this of the position it reported when stalled.
+MAX_RESUME_ERROR_MS = 15.0
 # Sound already handed to the output when it went away is lost with it: the
-# library's queue (30 ms) and what the sound server still held.
-MAX_SKIP_MS = 120.0
+# library's queue (30 ms) and what the sound server held (measured just
+# before the loss), give or take a period of Wine's.
+LIBRARY_QUEUE_MS = 30.0
+SKIP_MARGIN_MS = 30.0
 
 
 def write_tone(path, seconds=10.0):
@@ -124,17 +130,18 @@ def spliced_captures(work):
     return before, after, near_resume, in_second
 
 
-def check_positions(work, failures):
-    """Where the tone was last heard before the loss and first after it."""
+def check_positions(work, stalled_at, held_ms, failures):
+    """Where the tone was last heard before the loss and first after it,
+    against stalled_at, the position in seconds the library reported."""
     captures = spliced_captures(work)
     if captures is None:
         failures.append(("no tone before the loss or after the output came back", "hard"))
         return
     before, after, near_resume, in_second = captures
-    w = int(WINDOW * RATE)
+    w, edge = int(WINDOW * RATE), int(EDGE_WINDOW * RATE)
     end, start = len(before) - 1, RATE // 100
-    hz_end, mid_end = pitch(before, end - w, end)
-    hz_on, mid_on = pitch(after, start, start + w)
+    hz_end, mid_end = pitch(before, end - edge, end)
+    hz_on, mid_on = pitch(after, start, start + edge)
     # The rate is judged from a second after Wine's stream has settled in.
     hz_settled, mid_settled = pitch(after, SETTLED, SETTLED + w)
     hz_later, mid_later = pitch(after, SETTLED + RATE, SETTLED + RATE + w)
@@ -143,12 +150,20 @@ def check_positions(work, failures):
     skip_ms = (heard_next - heard_last) * 1000
     drift_ms = (position(hz_later) - position(hz_settled) - (mid_later - mid_settled) / RATE) * 1000
     level = rms(after, start, start + w)
+    resume_error_ms = (heard_next - stalled_at) * 1000
+    max_skip_ms = LIBRARY_QUEUE_MS + held_ms + SKIP_MARGIN_MS
     print(f"heard last before the loss: {heard_last:.3f} s into the tone ({hz_end:.1f} Hz)")
-    print(f"heard first after it:       {heard_next:.3f} s ({hz_on:.1f} Hz), skip {skip_ms:.1f} ms")
+    print(f"stalled at:                 {stalled_at:.3f} s (the library's position)")
+    print(f"heard first after it:       {heard_next:.3f} s ({hz_on:.1f} Hz), {resume_error_ms:+.1f} ms "
+          f"from where the library stalled; {skip_ms:.1f} ms skipped "
+          f"(the sound server held {held_ms:.0f} ms)")
+    if abs(resume_error_ms) > MAX_RESUME_ERROR_MS:
+        failures.append((f"playback went on {resume_error_ms:+.1f} ms from the position where it stalled",
+                         "underrun" if near_resume else "hard"))
     print(f"over the second after it the tone ran {drift_ms:+.1f} ms off real time; level {level:.4f}")
-    if not -10.0 <= skip_ms <= MAX_SKIP_MS:
-        failures.append((f"playback went on {skip_ms:.1f} ms from where it stopped "
-                         f"(allowed -10 to {MAX_SKIP_MS:.0f})", "underrun" if near_resume else "hard"))
+    if not -10.0 <= skip_ms <= max_skip_ms:
+        failures.append((f"{skip_ms:.1f} ms of sound went missing over the loss "
+                         f"(allowed -10 to {max_skip_ms:.0f})", "underrun" if near_resume else "hard"))
     if abs(drift_ms) > 10.0:
         failures.append((f"after the output came back the tone ran {drift_ms:+.1f} ms off real time",
                          "underrun" if in_second else "hard"))
@@ -203,7 +218,8 @@ def main():
     print("figures: " + ", ".join(f"{k} {v:.1f}" for k, v in figures.items()))
     if mode == "resume":
         check_resumption(states, marks, failures)
-        check_positions(work, failures)
+        stalled_at = next(p for n, t, p in states if n == "stalled" and t >= marks["unload"])
+        check_positions(work, stalled_at, figures.get("held_by_server", 0.0), failures)
     for failure, _ in failures:
         print(f"FAIL: {failure}")
     if failures and all(kind == "underrun" for _, kind in failures):

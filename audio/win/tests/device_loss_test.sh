@@ -65,6 +65,9 @@ lose_the_sink() {
   sleep 1.5
   local module
   module=$(pactl list short modules | awk '/module-null-sink/ { print $1; exit }')
+  # What the sound server holds of the stream, lost with the sink.
+  pactl list sink-inputs | awk '/Buffer Latency:|Sink Latency:/ { us += $3 }
+    END { printf "figure held_by_server %.1f ms\n", us / 1000 }' >> "$work/marks.txt"
   echo "unload $(date +%s.%N)" >> "$work/marks.txt"
   pactl unload-module "$module"
   wait_for_state stalled 5 || return 1
