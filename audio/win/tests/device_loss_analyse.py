@@ -3,13 +3,12 @@
 the lost output and to play again, and where in the tone it went on.
 
     device_loss_analyse.py tone OUT.wav          writes the tone
-    device_loss_analyse.py record FIFO OUT.raw   records the pipe sink
     device_loss_analyse.py resume|free WORK_DIR  checks a run
 
 WORK_DIR holds events.txt (the program's lines), marks.txt (the script's) and, for
 resume, before.raw and after.raw: s16le stereo captures at 44100 Hz of the
 null sink before it was unloaded (capture.py) and of the pipe sink loaded
-after it (record). The
+after it. The
 tone rises 100 Hz a second from 300 Hz, so its pitch tells the position in
 the file: the position heard last before the loss and the one heard first
 after it must be the same, up to the sound the lost output still held.
@@ -171,17 +170,6 @@ def check_positions(work, stalled_at, held_ms, failures):
         failures.append((f"after the output came back the level is {level:.4f}", "hard"))
 
 
-def record_fifo(fifo_path, out_path):
-    """Copies what the pipe sink writes into the FIFO to out_path until the
-    sink goes away."""
-    with open(fifo_path, "rb") as fifo, open(out_path, "wb") as out:
-        while True:
-            chunk = fifo.read(4096)
-            if not chunk:
-                return
-            out.write(chunk)
-
-
 def check_resumption(states, marks, failures):
     """How soon after the sink came back the stream played again."""
     resumed = first_state_after(states, "playing", marks.get("load", float("inf")))
@@ -198,9 +186,6 @@ def main():
     mode, work = sys.argv[1], sys.argv[2]
     if mode == "tone":
         write_tone(work)
-        return 0
-    if mode == "record":
-        record_fifo(work, sys.argv[3])
         return 0
     states, marks, figures = load_events([f"{work}/events.txt", f"{work}/marks.txt"])
     stalled = first_state_after(states, "stalled", marks.get("unload", 0))

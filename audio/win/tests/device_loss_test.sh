@@ -86,8 +86,14 @@ lose_the_sink() {
 # FIFO whose reader is already waiting: the recording cannot miss a frame.
 bring_the_sink_back() {
   mkfifo "$work/sink.fifo"
-  python3 "$here/device_loss_analyse.py" record "$work/sink.fifo" "$work/after.raw" &
-  pids+=($!)
+  cat "$work/sink.fifo" > "$work/after.raw" &
+  local reader=$!
+  pids+=("$reader")
+  # The reader must hold the FIFO open before the sink writes into it.
+  for _ in $(seq 200); do
+    ls -l "/proc/$reader/fd" 2>/dev/null | grep -q sink.fifo && break
+    sleep 0.01
+  done
   echo "load $(date +%s.%N)" >> "$work/marks.txt"
   pactl load-module module-pipe-sink file="$work/sink.fifo" format=s16le $sink_args \
     use_system_clock_for_timing=yes >/dev/null
