@@ -12,7 +12,7 @@
 #include "sound.h"
 
 // The volume applied when the dialog starts, in percent.
-static const int DEFAULT_VOLUME = 60;
+static const int kDefaultVolume = 60;
 
 // The path the chooser last returned; empty at start and after a cancel.
 // Play, Pause and Stop act only while it is not empty.
@@ -29,7 +29,7 @@ static void ShowVolume(HWND dialog, int value)
 // Brings the audio library up and applies the starting volume everywhere.
 static void OnInitDialog(HWND dialog)
 {
-    volume = DEFAULT_VOLUME;
+    volume = kDefaultVolume;
     Sound_Init();
     Sound_SetVolume(volume);
     // The trackbar keeps its default range 0..100, the volume's own scale.

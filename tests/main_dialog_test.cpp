@@ -22,7 +22,7 @@
 namespace {
 
 // Registers the trackbar class before any dialog is created, as the entry does.
-const bool commonControlsReady = (InitCommonControls(), true);
+const bool kCommonControlsReady = (InitCommonControls(), true);
 
 using Calls = std::vector<std::string>;
 

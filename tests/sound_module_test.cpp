@@ -37,7 +37,7 @@ FirstStop StopInStartState()
     return first;
 }
 
-const FirstStop firstStop = StopInStartState();
+const FirstStop kFirstStop = StopInStartState();
 
 // Each test starts with no current stream and an empty record. The last good
 // file is whatever an earlier test left; tests that rely on it load one.
@@ -65,9 +65,9 @@ protected:
 
 TEST(SoundStartState, StopBeforeAnyLoadStopsHandleZeroAndRecreatesFromEmptyName)
 {
-    EXPECT_EQ(firstStop.calls, (Calls{"BASS_ChannelStop(0)", "BASS_StreamCreateFile(FALSE, \"\", 0, 0, 0x40000)"}));
-    EXPECT_EQ(firstStop.result, FALSE);
-    EXPECT_EQ(firstStop.playAfterwards, (Calls{"BASS_ChannelPlay(0, FALSE)"}));
+    EXPECT_EQ(kFirstStop.calls, (Calls{"BASS_ChannelStop(0)", "BASS_StreamCreateFile(FALSE, \"\", 0, 0, 0x40000)"}));
+    EXPECT_EQ(kFirstStop.result, FALSE);
+    EXPECT_EQ(kFirstStop.playAfterwards, (Calls{"BASS_ChannelPlay(0, FALSE)"}));
 }
 
 TEST_F(SoundModule, InitFreeAndVolumePassTheirValuesAndReturnTheLibrarysResults)

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "formats.h"
-#include "mp3_frame.h"
+#include "decode/formats.h"
+#include "decode/mp3_frame.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    audio::ConverterFactory converters = [](const std::vector<uint8_t>& format, int*) {
+    audio::ConverterFactory converters = [](const std::vector<uint8_t>& format, audio::Error*) {
         // The format bytes the MP3 decoder built: channels at 2, rate at 4.
         audio::AudioFormat out{uint32_t(format[4] | format[5] << 8 | format[6] << 16 | format[7] << 24),
                                uint32_t(format[2])};
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     // The MP3 entry of the probe table directly: other formats' compressed
     // data would reach the checking converter too.
-    int error = 0;
+    audio::Error error = audio::Error::none;
     std::unique_ptr<audio::ByteSource> source = audio::make_memory_source(data, size);
     auto decoder = audio::open_mp3_decoder(source, converters, &error);
     if (!decoder) return 0;

@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine.h"
+#include "mix/engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     audio::Engine engine(44100);
-    int error = 0;
+    audio::Error error = audio::Error::none;
+    audio::StreamOptions options;
+    options.auto_free = true;
     uint32_t stream = engine.create_stream(
-        [data, size](int*) { return audio::make_memory_source(data, size); }, BASS_STREAM_AUTOFREE, &error);
+        [data, size](audio::Error*) { return audio::make_memory_source(data, size); }, options, &error);
     if (!stream) return 0;
     engine.play(stream, false);
     std::vector<float> out(2 * 2048);

@@ -3,8 +3,7 @@
 
 #include <cstdio>
 
-#include "bass.h"
-#include "platform.h"
+#include "posix_platform.h"
 
 namespace audio {
 namespace {
@@ -37,13 +36,13 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ByteSource> open_file_source(const char* path, int* error) {
+std::unique_ptr<ByteSource> open_stdio_file_source(const char* path, Error* error) {
     FILE* file = path ? std::fopen(path, "rb") : nullptr;
     struct stat info;
     // fopen succeeds on directories; only regular files are playable.
     if (file == nullptr || fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
         if (file) std::fclose(file);
-        *error = BASS_ERROR_FILEOPEN;
+        *error = Error::file_open;
         return nullptr;
     }
     return std::make_unique<FileSource>(file, uint64_t(info.st_size));

@@ -201,6 +201,13 @@ TEST_F(Api, DecodeChannelsDeliverFloatsThenReportTheEnd) {
     EXPECT_EQ(BASS_ChannelGetPosition(h), 3000u);
     EXPECT_EQ(BASS_ChannelGetData(h, out.data(), 4000 * 4), DWORD(-1));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
+    // A stream at its end reads as stopped, with the public numbers.
+    EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_STOPPED));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
+    BASS_CHANNELINFO info;
+    ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
+    EXPECT_EQ(info.ctype, DWORD(BASS_CTYPE_WAV_FLOAT));
+    EXPECT_EQ(info.flags, DWORD(BASS_STREAM_DECODE));
 }
 
 TEST_F(Api, PlaysInRealTimeOnTheNullDeviceAndFreesItselfAtTheEnd) {

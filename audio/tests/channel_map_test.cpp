@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "channel_map.h"
+#include "mix/channel_map.h"
 
 using audio::ChannelMap;
 

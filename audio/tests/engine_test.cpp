@@ -7,11 +7,13 @@
 #include <cmath>
 #include <thread>
 
-#include "bass.h"
-#include "engine.h"
+#include "mix/engine.h"
 #include "test_signals.h"
 
 using audio::Engine;
+using audio::Error;
+using audio::StreamOptions;
+using audio::StreamState;
 using namespace audio_test;
 
 namespace {
@@ -41,16 +43,28 @@ std::vector<float> render(Engine& engine, size_t frames) {
     return out;
 }
 
-uint32_t create(Engine& engine, std::vector<uint8_t> bytes, uint32_t flags = 0) {
-    int error = 0;
-    uint32_t handle = engine.create_stream(memory_opener(std::move(bytes)), flags, &error);
-    EXPECT_NE(handle, 0u) << error;
+// Options of streams that free themselves, and of decode channels.
+StreamOptions auto_free() {
+    StreamOptions options;
+    options.auto_free = true;
+    return options;
+}
+StreamOptions decode_only() {
+    StreamOptions options;
+    options.decode_only = true;
+    return options;
+}
+
+uint32_t create(Engine& engine, std::vector<uint8_t> bytes, StreamOptions options = {}) {
+    Error error = Error::none;
+    uint32_t handle = engine.create_stream(memory_opener(std::move(bytes)), options, &error);
+    EXPECT_NE(handle, 0u) << int(error);
     return handle;
 }
 
-uint32_t active(Engine& engine, uint32_t handle) {
-    uint32_t state;
-    engine.is_active(handle, &state);
+StreamState state(Engine& engine, uint32_t handle) {
+    StreamState state;
+    engine.state(handle, &state);
     return state;
 }
 
@@ -68,7 +82,7 @@ TEST(Engine, SinesComeOutAtLevelAndPitchFromEveryRate) {
             SCOPED_TRACE(testing::Message() << rate << " Hz, " << channels << " channels");
             Engine engine(kOut);
             uint32_t h = create(engine, sine_wav(rate, channels, 1.0));
-            ASSERT_EQ(engine.play(h, false), 0);
+            ASSERT_EQ(engine.play(h, false), Error::none);
             std::vector<float> out = render(engine, kOut / 2);
             std::vector<float> left = channel(out, 2, 0), right = channel(out, 2, 1);
             EXPECT_NEAR(rms(left, 1000), kSineRms, 0.005);
@@ -83,7 +97,7 @@ TEST(Engine, EncodedFilesPlayAtLevelAndPitch) {
         SCOPED_TRACE(file);
         Engine engine(kOut);
         uint32_t h = create(engine, read_data_file(file));
-        ASSERT_EQ(engine.play(h, false), 0);
+        ASSERT_EQ(engine.play(h, false), Error::none);
         std::vector<float> left = channel(render(engine, kOut / 2), 2, 0);
         EXPECT_NEAR(rms(left, 2000, 20000), kSineRms, 0.02);
         EXPECT_NEAR(zero_crossing_frequency(left, kOut, 2000, 20000), 1000.0, 2.0);
@@ -95,7 +109,7 @@ TEST(Engine, SurroundIsMixedDownWithoutClipping) {
     // scaled by the downmix that keeps full-scale input on all three in range.
     Engine engine(kOut);
     uint32_t h = create(engine, read_data_file("sine_1k_48000_3ch.ogg"));
-    ASSERT_EQ(engine.play(h, false), 0);
+    ASSERT_EQ(engine.play(h, false), Error::none);
     std::vector<float> out = render(engine, kOut / 4);
     double expected = kSineRms / (1 + 0.7071);
     EXPECT_NEAR(rms(channel(out, 2, 0), 2000, 9000), expected, 0.01);
@@ -132,9 +146,9 @@ TEST(Engine, PauseFadesOutHoldsThePositionAndPlayResumesFromIt) {
     uint32_t h = create(engine, dc_wav(1.0));
     engine.play(h, false);
     render(engine, 4410);
-    EXPECT_EQ(engine.pause(h), 0);
-    EXPECT_EQ(active(engine, h), uint32_t(BASS_ACTIVE_PAUSED));
-    EXPECT_EQ(engine.pause(h), BASS_ERROR_NOPLAY);
+    EXPECT_EQ(engine.pause(h), Error::none);
+    EXPECT_EQ(state(engine, h), StreamState::paused);
+    EXPECT_EQ(engine.pause(h), Error::not_playing);
     std::vector<float> fade = channel(render(engine, 2205), 2, 0);  // 50 ms
     EXPECT_GT(fade[0], 0.45f);  // no jump to silence
     for (size_t i = 1; i < fade.size(); ++i) EXPECT_LE(fade[i], fade[i - 1] + 1e-6f);
@@ -143,8 +157,8 @@ TEST(Engine, PauseFadesOutHoldsThePositionAndPlayResumesFromIt) {
     EXPECT_LT(held, 4410u + 300);
     render(engine, 4410);
     EXPECT_EQ(position(engine, h), held);
-    EXPECT_EQ(engine.play(h, false), 0);
-    EXPECT_EQ(active(engine, h), uint32_t(BASS_ACTIVE_PLAYING));
+    EXPECT_EQ(engine.play(h, false), Error::none);
+    EXPECT_EQ(state(engine, h), StreamState::playing);
     std::vector<float> resumed = channel(render(engine, 4410), 2, 0);
     EXPECT_NEAR(resumed[1000], 0.5f, 1e-4f);
     EXPECT_EQ(position(engine, h), held + 4410);
@@ -163,22 +177,22 @@ TEST(Engine, WhileTheOutputIsGonePlayingStreamsReportStalledAndCallsStillWork) {
     uint64_t held = position(engine, playing);
 
     engine.set_output_stalled(true);
-    EXPECT_EQ(active(engine, playing), uint32_t(BASS_ACTIVE_STALLED));
-    EXPECT_EQ(active(engine, paused), uint32_t(BASS_ACTIVE_PAUSED));
-    EXPECT_EQ(active(engine, idle), uint32_t(BASS_ACTIVE_STOPPED));
+    EXPECT_EQ(state(engine, playing), StreamState::stalled);
+    EXPECT_EQ(state(engine, paused), StreamState::paused);
+    EXPECT_EQ(state(engine, idle), StreamState::stopped);
     // Pause, Play and Stop change what each stream will do once the output is back.
-    EXPECT_EQ(engine.pause(playing), 0);
-    EXPECT_EQ(active(engine, playing), uint32_t(BASS_ACTIVE_PAUSED));
-    EXPECT_EQ(engine.play(playing, false), 0);
-    EXPECT_EQ(active(engine, playing), uint32_t(BASS_ACTIVE_STALLED));
-    EXPECT_EQ(engine.play(idle, false), 0);
-    EXPECT_EQ(active(engine, idle), uint32_t(BASS_ACTIVE_STALLED));
-    EXPECT_EQ(engine.stop(idle), 0);
-    EXPECT_EQ(active(engine, idle), uint32_t(BASS_ACTIVE_STOPPED));
+    EXPECT_EQ(engine.pause(playing), Error::none);
+    EXPECT_EQ(state(engine, playing), StreamState::paused);
+    EXPECT_EQ(engine.play(playing, false), Error::none);
+    EXPECT_EQ(state(engine, playing), StreamState::stalled);
+    EXPECT_EQ(engine.play(idle, false), Error::none);
+    EXPECT_EQ(state(engine, idle), StreamState::stalled);
+    EXPECT_EQ(engine.stop(idle), Error::none);
+    EXPECT_EQ(state(engine, idle), StreamState::stopped);
     EXPECT_EQ(position(engine, playing), held);
 
     engine.set_output_stalled(false);
-    EXPECT_EQ(active(engine, playing), uint32_t(BASS_ACTIVE_PLAYING));
+    EXPECT_EQ(state(engine, playing), StreamState::playing);
     std::vector<float> resumed = channel(render(engine, 4410), 2, 0);
     EXPECT_NEAR(resumed[100], 0.5f, 1e-4f) << "playback did not go on without a new ramp";
     EXPECT_EQ(position(engine, playing), held + 4410);
@@ -189,9 +203,9 @@ TEST(Engine, PlayOnAPlayingStreamDoesNotRestartButRestartDoes) {
     uint32_t h = create(engine, sine_wav(kOut, 1, 1.0));
     engine.play(h, false);
     render(engine, 8820);
-    EXPECT_EQ(engine.play(h, false), 0);
+    EXPECT_EQ(engine.play(h, false), Error::none);
     EXPECT_EQ(position(engine, h), 8820u);
-    EXPECT_EQ(engine.play(h, true), 0);
+    EXPECT_EQ(engine.play(h, true), Error::none);
     EXPECT_EQ(position(engine, h), 0u);
     render(engine, 100);
     EXPECT_EQ(position(engine, h), 100u);
@@ -199,13 +213,13 @@ TEST(Engine, PlayOnAPlayingStreamDoesNotRestartButRestartDoes) {
 
 TEST(Engine, StopReleasesAnAutoFreeStreamAfterItsFade) {
     Engine engine(kOut);
-    uint32_t h = create(engine, dc_wav(1.0), BASS_STREAM_AUTOFREE);
+    uint32_t h = create(engine, dc_wav(1.0), auto_free());
     engine.play(h, false);
     render(engine, 1000);
-    EXPECT_EQ(engine.stop(h), 0);
+    EXPECT_EQ(engine.stop(h), Error::none);
     // The handle is gone at once...
-    EXPECT_EQ(engine.play(h, false), BASS_ERROR_HANDLE);
-    EXPECT_EQ(engine.stop(h), BASS_ERROR_HANDLE);
+    EXPECT_EQ(engine.play(h, false), Error::bad_handle);
+    EXPECT_EQ(engine.stop(h), Error::bad_handle);
     EXPECT_EQ(engine.stream_count(), 0u);
     // ...while the sound fades out instead of stopping dead.
     std::vector<float> left = channel(render(engine, 2205), 2, 0);
@@ -219,29 +233,29 @@ TEST(Engine, StopWithoutAutoFreeKeepsTheStream) {
     uint32_t h = create(engine, sine_wav(kOut, 1, 1.0));
     engine.play(h, false);
     render(engine, 1000);
-    EXPECT_EQ(engine.stop(h), 0);
-    EXPECT_EQ(active(engine, h), uint32_t(BASS_ACTIVE_STOPPED));
+    EXPECT_EQ(engine.stop(h), Error::none);
+    EXPECT_EQ(state(engine, h), StreamState::stopped);
     render(engine, 1000);
-    EXPECT_EQ(engine.play(h, false), 0);
+    EXPECT_EQ(engine.play(h, false), Error::none);
     EXPECT_EQ(engine.stream_count(), 1u);
 }
 
 TEST(Engine, TheEndReleasesAnAutoFreeStream) {
     Engine engine(kOut);
-    uint32_t freed = create(engine, sine_wav(22050, 1, 0.1), BASS_STREAM_AUTOFREE);
+    uint32_t freed = create(engine, sine_wav(22050, 1, 0.1), auto_free());
     uint32_t kept = create(engine, sine_wav(22050, 1, 0.1));
     engine.play(freed, false);
     engine.play(kept, false);
     std::vector<float> out = render(engine, kOut / 5);
-    EXPECT_EQ(engine.play(freed, false), BASS_ERROR_HANDLE);
-    EXPECT_EQ(active(engine, kept), uint32_t(BASS_ACTIVE_STOPPED));
+    EXPECT_EQ(engine.play(freed, false), Error::bad_handle);
+    EXPECT_EQ(state(engine, kept), StreamState::ended);
     EXPECT_EQ(position(engine, kept), 2205u);
     // Silence after the end (both streams carried the same tone).
     std::vector<float> left = channel(out, 2, 0);
     EXPECT_GT(rms(left, 0, 4000), 0.5);
     EXPECT_LT(rms(left, 4500), 1e-6);
     // Playing an ended stream starts it over.
-    EXPECT_EQ(engine.play(kept, false), 0);
+    EXPECT_EQ(engine.play(kept, false), Error::none);
     render(engine, 441);
     EXPECT_EQ(position(engine, kept), 220u);
 }
@@ -249,16 +263,16 @@ TEST(Engine, TheEndReleasesAnAutoFreeStream) {
 TEST(Engine, StaleHandlesNeverReachNewerStreams) {
     Engine engine(kOut);
     uint32_t first = create(engine, sine_wav(kOut, 1, 0.1));
-    EXPECT_EQ(engine.free_stream(first), 0);
+    EXPECT_EQ(engine.free_stream(first), Error::none);
     uint32_t second = create(engine, sine_wav(kOut, 1, 0.1));
     EXPECT_NE(first, second);
-    EXPECT_EQ(engine.free_stream(first), BASS_ERROR_HANDLE);
-    EXPECT_EQ(engine.play(first, false), BASS_ERROR_HANDLE);
-    EXPECT_EQ(engine.pause(first), BASS_ERROR_HANDLE);
-    BASS_CHANNELINFO info;
-    EXPECT_EQ(engine.info(first, &info), BASS_ERROR_HANDLE);
-    EXPECT_EQ(engine.info(second, &info), 0);
-    EXPECT_EQ(engine.play(0, false), BASS_ERROR_HANDLE);
+    EXPECT_EQ(engine.free_stream(first), Error::bad_handle);
+    EXPECT_EQ(engine.play(first, false), Error::bad_handle);
+    EXPECT_EQ(engine.pause(first), Error::bad_handle);
+    audio::StreamInfo info;
+    EXPECT_EQ(engine.info(first, &info), Error::bad_handle);
+    EXPECT_EQ(engine.info(second, &info), Error::none);
+    EXPECT_EQ(engine.play(0, false), Error::bad_handle);
 }
 
 TEST(Engine, DecodeChannelsAreReadNotPlayed) {
@@ -269,18 +283,18 @@ TEST(Engine, DecodeChannelsAreReadNotPlayed) {
     layout.bits = 32;
     layout.rate = 22050;
     layout.channels = 2;
-    uint32_t h = create(engine, make_wav(layout, tone), BASS_STREAM_DECODE);
-    EXPECT_EQ(engine.play(h, false), BASS_ERROR_DECODE);
+    uint32_t h = create(engine, make_wav(layout, tone), decode_only());
+    EXPECT_EQ(engine.play(h, false), Error::decode_channel);
     EXPECT_LT(rms(render(engine, 1000)), 1e-9);  // never mixed
     std::vector<float> decoded(2 * 3000);
     size_t got = 0;
-    ASSERT_EQ(engine.read_decoded(h, decoded.data(), 3000, &got), 0);
+    ASSERT_EQ(engine.read_decoded(h, decoded.data(), 3000, &got), Error::none);
     ASSERT_EQ(got, 3000u);
-    ASSERT_EQ(engine.read_decoded(h, decoded.data() + 0, 3000, &got), 0);
+    ASSERT_EQ(engine.read_decoded(h, decoded.data() + 0, 3000, &got), Error::none);
     EXPECT_EQ(got, 2000u);
     EXPECT_EQ(decoded[2 * 1999], tone[2 * 4999]);  // the stream's own samples, unchanged
     EXPECT_EQ(position(engine, h), 5000u);
-    ASSERT_EQ(engine.read_decoded(h, decoded.data(), 3000, &got), 0);
+    ASSERT_EQ(engine.read_decoded(h, decoded.data(), 3000, &got), Error::none);
     EXPECT_EQ(got, 0u);
 }
 
@@ -293,7 +307,7 @@ TEST(Engine, CallsFromOtherThreadsRaceTheRenderThreadSafely) {
     });
     std::vector<uint8_t> wav = sine_wav(48000, 2, 0.05);
     for (int i = 0; i < 200; ++i) {
-        uint32_t h = create(engine, wav, i % 2 ? BASS_STREAM_AUTOFREE : 0);
+        uint32_t h = create(engine, wav, i % 2 ? auto_free() : StreamOptions{});
         engine.play(h, false);
         if (i % 3 == 0) engine.pause(h);
         if (i % 5 == 0) engine.play(h, true);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cmath>
 
-#include "resampler.h"
+#include "mix/resampler.h"
 #include "test_signals.h"
 
 using audio::Resampler;

@@ -185,9 +185,14 @@ double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double to
     return 10 * std::log10(std::max(spur, 1e-300) / tone);
 }
 
-std::function<std::unique_ptr<audio::ByteSource>(int*)> memory_opener(std::vector<uint8_t> bytes) {
+std::function<std::unique_ptr<audio::ByteSource>(audio::Error*)> memory_opener(std::vector<uint8_t> bytes) {
     auto shared = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
-    return [shared](int*) { return audio::make_memory_source(shared->data(), shared->size()); };
+    return [shared](audio::Error*) { return audio::make_memory_source(shared->data(), shared->size()); };
+}
+
+std::unique_ptr<audio::BlockConverter> no_codecs(const std::vector<uint8_t>&, audio::Error* error) {
+    *error = audio::Error::bad_file_format;
+    return nullptr;
 }
 
 std::vector<uint8_t> read_data_file(const std::string& name) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
-#include "decoder.h"
+#include "io/byte_source.h"
+#include "decode/decoder.h"
 
 namespace audio_test {
 
@@ -60,7 +60,10 @@ double zero_crossing_frequency(const std::vector<float>& samples, uint32_t rate,
 double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double tone_hz);
 
 // Reopenable in-memory content for Engine::create_stream.
-std::function<std::unique_ptr<audio::ByteSource>(int*)> memory_opener(std::vector<uint8_t> bytes);
+std::function<std::unique_ptr<audio::ByteSource>(audio::Error*)> memory_opener(std::vector<uint8_t> bytes);
+
+// A converter factory with no codecs at all: it refuses every format.
+std::unique_ptr<audio::BlockConverter> no_codecs(const std::vector<uint8_t>& wave_format, audio::Error* error);
 
 // Reads a file of the committed test data.
 std::vector<uint8_t> read_data_file(const std::string& name);

@@ -5,8 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "bass.h"
-#include "probe.h"
+#include "decode/probe.h"
 #include "test_signals.h"
 
 using namespace audio_test;
@@ -32,8 +31,8 @@ private:
     uint64_t* counter_;
 };
 
-std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, int* error) {
-    return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), error);
+std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, audio::Error* error) {
+    return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), audio_test::no_codecs, error);
 }
 
 }  // namespace
@@ -46,10 +45,10 @@ TEST(VorbisDecoder, DecodesTonesAtLevelAndPitch) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         std::vector<uint8_t> bytes = read_data_file(c.file);
-        int error = 0;
+        audio::Error error = audio::Error::none;
         auto decoder = open_bytes(bytes, &error);
-        ASSERT_TRUE(decoder) << error;
-        EXPECT_EQ(decoder->content_type(), uint32_t(BASS_CTYPE_OGG));
+        ASSERT_TRUE(decoder) << int(error);
+        EXPECT_EQ(decoder->content_type(), audio::ContentType::ogg);
         EXPECT_EQ(decoder->format().rate, c.rate);
         EXPECT_EQ(decoder->format().channels, c.channels);
         std::vector<float> samples = decode_all(*decoder);
@@ -66,9 +65,9 @@ TEST(VorbisDecoder, SurroundChannelsComeOutInWavOrder) {
     // orders three channels L C R, WAV L R C, so a missing reorder would
     // leave the right channel silent.
     std::vector<uint8_t> bytes = read_data_file("sine_1k_48000_3ch.ogg");
-    int error = 0;
+    audio::Error error = audio::Error::none;
     auto decoder = open_bytes(bytes, &error);
-    ASSERT_TRUE(decoder) << error;
+    ASSERT_TRUE(decoder) << int(error);
     ASSERT_EQ(decoder->format().channels, 3u);
     std::vector<float> samples = decode_all(*decoder);
     EXPECT_GT(rms(channel(samples, 3, 0)), 0.3);
@@ -78,20 +77,20 @@ TEST(VorbisDecoder, SurroundChannelsComeOutInWavOrder) {
 
 TEST(VorbisDecoder, DamagedFilesAreRefusedOrEndEarly) {
     std::vector<uint8_t> bytes = read_data_file("sine_1k_44100_stereo.ogg");
-    int error = 0;
+    audio::Error error = audio::Error::none;
     // Only the first page: the headers are incomplete.
     EXPECT_FALSE(open_bytes(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 60), &error));
-    EXPECT_EQ(error, BASS_ERROR_FILEFORM);
+    EXPECT_EQ(error, audio::Error::bad_file_format);
     // An Ogg page signature over garbage.
     std::vector<uint8_t> garbage(5000, 0x5A);
     std::copy_n("OggS", 4, garbage.begin());
     EXPECT_FALSE(open_bytes(garbage, &error));
-    EXPECT_EQ(error, BASS_ERROR_FILEFORM);
+    EXPECT_EQ(error, audio::Error::bad_file_format);
     // Cut inside the audio page (the headers end before byte 4000 in this
     // file): it opens, plays what it can and ends without error.
     std::vector<uint8_t> cut(bytes.begin(), bytes.end() - 500);
     auto decoder = open_bytes(cut, &error);
-    ASSERT_TRUE(decoder) << error;
+    ASSERT_TRUE(decoder) << int(error);
     EXPECT_LT(decode_all(*decoder).size() / 2, 22050u);
 }
 
@@ -108,14 +107,14 @@ TEST(VorbisDecoder, DamagedCommentCountsAndLengthsAreRefused) {
     for (uint32_t count : {0x7FFFFFFFu, 0x10000u}) {
         std::vector<uint8_t> damaged = bytes;
         std::memcpy(&damaged[count_at], &count, 4);
-        int error = 0;
+        audio::Error error = audio::Error::none;
         EXPECT_FALSE(open_bytes(damaged, &error)) << count;
-        EXPECT_EQ(error, BASS_ERROR_FILEFORM);
+        EXPECT_EQ(error, audio::Error::bad_file_format);
     }
     std::vector<uint8_t> damaged = bytes;
     uint32_t huge_vendor = 0xFFFFFFF0u;
     std::memcpy(&damaged[packet + 7], &huge_vendor, 4);
-    int error = 0;
+    audio::Error error = audio::Error::none;
     EXPECT_FALSE(open_bytes(damaged, &error));
     // The first comment's length, made negative as a signed value.
     damaged = bytes;
@@ -129,8 +128,8 @@ TEST(VorbisDecoder, OpeningReadsOnlyTheStartOfTheFile) {
     std::vector<uint8_t> bytes = read_data_file("sine_1k_44100_stereo.ogg");
     bytes.resize(8 << 20, 0);
     uint64_t read = 0;
-    int error = 0;
-    auto decoder = audio::open_decoder(std::make_unique<CountingSource>(bytes, &read), &error);
-    ASSERT_TRUE(decoder) << error;
+    audio::Error error = audio::Error::none;
+    auto decoder = audio::open_decoder(std::make_unique<CountingSource>(bytes, &read), audio_test::no_codecs, &error);
+    ASSERT_TRUE(decoder) << int(error);
     EXPECT_LT(read, 64u * 1024);
 }

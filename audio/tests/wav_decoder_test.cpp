@@ -4,8 +4,7 @@
 
 #include <cmath>
 
-#include "bass.h"
-#include "probe.h"
+#include "decode/probe.h"
 #include "test_signals.h"
 
 using namespace audio_test;
@@ -13,21 +12,16 @@ using namespace audio_test;
 namespace {
 
 // Opens a decoder on bytes in memory (kept alive by the caller).
-std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, int* error,
+std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, audio::Error* error,
                                            audio::ConverterFactory converters = nullptr) {
-    if (!converters) {
-        converters = [](const std::vector<uint8_t>&, int* e) -> std::unique_ptr<audio::BlockConverter> {
-            *e = BASS_ERROR_FILEFORM;
-            return nullptr;
-        };
-    }
+    if (!converters) converters = no_codecs;
     return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), converters, error);
 }
 
-// The error of a refused file (or 0 if it opened).
-int open_error(const std::vector<uint8_t>& bytes) {
-    int error = 0;
-    return open_bytes(bytes, &error) ? 0 : error;
+// The error of a refused file (or Error::none if it opened).
+audio::Error open_error(const std::vector<uint8_t>& bytes) {
+    audio::Error error = audio::Error::none;
+    return open_bytes(bytes, &error) ? audio::Error::none : error;
 }
 
 const double kSineRms = 0.5 / std::sqrt(2.0);
@@ -37,13 +31,13 @@ const double kSineRms = 0.5 / std::sqrt(2.0);
 TEST(WavDecoder, EveryPcmAndFloatFormatDecodesAtLevelAndPitch) {
     struct Case {
         uint16_t tag, subformat, bits;
-        uint32_t ctype;
+        audio::ContentType ctype;
     } cases[] = {
-        {1, 1, 8, BASS_CTYPE_WAV_PCM},       {1, 1, 16, BASS_CTYPE_WAV_PCM},
-        {1, 1, 24, BASS_CTYPE_WAV_PCM},      {1, 1, 32, BASS_CTYPE_WAV_PCM},
-        {3, 3, 32, BASS_CTYPE_WAV_FLOAT},    {3, 3, 64, BASS_CTYPE_WAV_FLOAT},
-        {0xFFFE, 1, 16, BASS_CTYPE_WAV_PCM}, {0xFFFE, 1, 24, BASS_CTYPE_WAV_PCM},
-        {0xFFFE, 3, 32, BASS_CTYPE_WAV_FLOAT},
+        {1, 1, 8, audio::ContentType::wav_pcm},       {1, 1, 16, audio::ContentType::wav_pcm},
+        {1, 1, 24, audio::ContentType::wav_pcm},      {1, 1, 32, audio::ContentType::wav_pcm},
+        {3, 3, 32, audio::ContentType::wav_float},    {3, 3, 64, audio::ContentType::wav_float},
+        {0xFFFE, 1, 16, audio::ContentType::wav_pcm}, {0xFFFE, 1, 24, audio::ContentType::wav_pcm},
+        {0xFFFE, 3, 32, audio::ContentType::wav_float},
     };
     for (const Case& c : cases) {
         for (uint16_t channels : {1, 2}) {
@@ -55,9 +49,9 @@ TEST(WavDecoder, EveryPcmAndFloatFormatDecodesAtLevelAndPitch) {
             layout.channels = channels;
             layout.rate = 22050;
             std::vector<uint8_t> wav = make_wav(layout, sine(1000, 22050, channels, 22050, 0.5));
-            int error = 0;
+            audio::Error error = audio::Error::none;
             auto decoder = open_bytes(wav, &error);
-            ASSERT_TRUE(decoder) << error;
+            ASSERT_TRUE(decoder) << int(error);
             EXPECT_EQ(decoder->format().rate, 22050u);
             EXPECT_EQ(decoder->format().channels, channels);
             EXPECT_EQ(decoder->content_type(), c.ctype);
@@ -82,9 +76,9 @@ TEST(WavDecoder, ChunksAroundDataAndOddSizesWithPadBytes) {
                                    .chunk("data", encode_samples(layout, tone))
                                    .chunk("LIST", odd_list)
                                    .build();
-    int error = 0;
+    audio::Error error = audio::Error::none;
     auto decoder = open_bytes(wav, &error);
-    ASSERT_TRUE(decoder) << error;
+    ASSERT_TRUE(decoder) << int(error);
     std::vector<float> samples = decode_all(*decoder);
     ASSERT_EQ(samples.size(), tone.size());  // the chunk after data is not played
     EXPECT_NEAR(samples[100], tone[100], 1e-4);
@@ -96,7 +90,7 @@ TEST(WavDecoder, OddSizedDataChunkThenMoreChunks) {
     std::vector<float> tone = sine(500, 44100, 1, 101, 0.5);  // 101 bytes: odd
     std::vector<uint8_t> wav =
         WavBuilder().chunk("fmt ", fmt_body(layout)).chunk("data", encode_samples(layout, tone)).chunk("LIST", {9, 9}).build();
-    int error = 0;
+    audio::Error error = audio::Error::none;
     auto decoder = open_bytes(wav, &error);
     ASSERT_TRUE(decoder);
     EXPECT_EQ(decode_all(*decoder).size(), 101u);
@@ -108,9 +102,9 @@ TEST(WavDecoder, DataSizeUnknownOrLargerThanTheFileMeansToTheEnd) {
     for (uint32_t declared : {0u, 0xFFFFFFFFu, 1000000u}) {
         SCOPED_TRACE(declared);
         std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(layout)).chunk_with_size("data", declared, data).build();
-        int error = 0;
+        audio::Error error = audio::Error::none;
         auto decoder = open_bytes(wav, &error);
-        ASSERT_TRUE(decoder) << error;
+        ASSERT_TRUE(decoder) << int(error);
         EXPECT_EQ(decode_all(*decoder).size(), 1000u);
     }
 }
@@ -121,29 +115,29 @@ TEST(WavDecoder, TruncatedAndInvalidHeadersAreRefused) {
     // Cut inside the RIFF header, the fmt chunk, and before any data chunk.
     for (size_t cut : {4u, 11u, 20u, 30u, 36u}) {
         SCOPED_TRACE(cut);
-        EXPECT_EQ(open_error(std::vector<uint8_t>(good.begin(), good.begin() + long(cut))), BASS_ERROR_FILEFORM);
+        EXPECT_EQ(open_error(std::vector<uint8_t>(good.begin(), good.begin() + long(cut))), audio::Error::bad_file_format);
     }
     // A fmt chunk that claims more than the file holds.
     std::vector<uint8_t> long_fmt = WavBuilder().chunk_with_size("fmt ", 5000, fmt_body(layout)).build();
-    EXPECT_EQ(open_error(long_fmt), BASS_ERROR_FILEFORM);
+    EXPECT_EQ(open_error(long_fmt), audio::Error::bad_file_format);
     // Too short a fmt chunk, no channels, an absurd rate, unsupported bits.
-    EXPECT_EQ(open_error(WavBuilder().chunk("fmt ", {1, 0, 1, 0}).chunk("data", {0, 0}).build()), BASS_ERROR_FILEFORM);
+    EXPECT_EQ(open_error(WavBuilder().chunk("fmt ", {1, 0, 1, 0}).chunk("data", {0, 0}).build()), audio::Error::bad_file_format);
     WavLayout bad = layout;
     bad.channels = 0;
-    EXPECT_EQ(open_error(make_wav(bad, {})), BASS_ERROR_FILEFORM);
+    EXPECT_EQ(open_error(make_wav(bad, {})), audio::Error::bad_file_format);
     bad = layout;
     bad.rate = 0;
-    EXPECT_EQ(open_error(make_wav(bad, {0.0f})), BASS_ERROR_FILEFORM);
+    EXPECT_EQ(open_error(make_wav(bad, {0.0f})), audio::Error::bad_file_format);
     bad = layout;
     bad.tag = 3;
     bad.bits = 16;
-    EXPECT_EQ(open_error(make_wav(bad, {0.0f})), BASS_ERROR_FILEFORM);
+    EXPECT_EQ(open_error(make_wav(bad, {0.0f})), audio::Error::bad_file_format);
     // Extensible with a truncated extension.
     bad = layout;
     bad.tag = 0xFFFE;
     std::vector<uint8_t> ext = fmt_body(bad);
     ext.resize(30);
-    EXPECT_EQ(open_error(WavBuilder().chunk("fmt ", ext).chunk("data", {0, 0}).build()), BASS_ERROR_FILEFORM);
+    EXPECT_EQ(open_error(WavBuilder().chunk("fmt ", ext).chunk("data", {0, 0}).build()), audio::Error::bad_file_format);
 }
 
 TEST(WavDecoder, CompressedFormatsWithoutACodecAreRefused) {
@@ -152,7 +146,7 @@ TEST(WavDecoder, CompressedFormatsWithoutACodecAreRefused) {
     layout.bits = 4;
     layout.block_align = 256;
     std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(layout)).chunk("data", std::vector<uint8_t>(1024)).build();
-    EXPECT_EQ(open_error(wav), BASS_ERROR_FILEFORM);
+    EXPECT_EQ(open_error(wav), audio::Error::bad_file_format);
 }
 
 TEST(WavDecoder, CompressedDataGoesToTheCodecInWholeBlocks) {
@@ -166,14 +160,14 @@ TEST(WavDecoder, CompressedDataGoesToTheCodecInWholeBlocks) {
     std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(layout)).chunk("data", data).build();
     auto log = std::make_shared<FakeConverter::Log>();
     std::vector<uint8_t> seen_format;
-    audio::ConverterFactory fake = [&](const std::vector<uint8_t>& format, int*) {
+    audio::ConverterFactory fake = [&](const std::vector<uint8_t>& format, audio::Error*) {
         seen_format = format;
         return std::make_unique<FakeConverter>(audio::AudioFormat{44100, 1}, 505, log);
     };
-    int error = 0;
+    audio::Error error = audio::Error::none;
     auto decoder = open_bytes(wav, &error, fake);
-    ASSERT_TRUE(decoder) << error;
-    EXPECT_EQ(decoder->content_type(), uint32_t(BASS_CTYPE_WAV_CODEC));
+    ASSERT_TRUE(decoder) << int(error);
+    EXPECT_EQ(decoder->content_type(), audio::ContentType::wav_codec);
     EXPECT_EQ(seen_format, fmt_body(layout));  // the fmt chunk as it is in the file
     std::vector<float> samples = decode_all(*decoder);
     std::vector<uint8_t> fed;

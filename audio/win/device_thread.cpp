@@ -10,7 +10,6 @@
 #include <future>
 #include <thread>
 
-#include "bass.h"
 
 namespace audio {
 namespace {
@@ -41,30 +40,30 @@ public:
     DeviceThread& operator=(const DeviceThread&) = delete;
 
     // Starts the thread and waits for the backend's open to finish.
-    int open(BackendFactory make_backend, int device, uint32_t rate) {
-        if (quit_event_ == nullptr || start_event_ == nullptr) return BASS_ERROR_MEM;
-        std::future<int> opened = open_result_.get_future();
+    Error open(BackendFactory make_backend, int device, uint32_t rate) {
+        if (quit_event_ == nullptr || start_event_ == nullptr) return Error::no_memory;
+        std::future<Error> opened = open_result_.get_future();
         try {
             thread_ = std::thread(&DeviceThread::run, this, make_backend, device, rate);
         } catch (const std::exception&) {
-            return BASS_ERROR_MEM;
+            return Error::no_memory;
         }
         return opened.get();
     }
 
     // Hands the source to the thread, which queues its first sound and
     // starts the device; waits for that to succeed or fail.
-    bool start(RenderSource* source, int* error) override {
+    bool start(RenderSource* source, Error* error) override {
         if (started_) {
-            *error = BASS_ERROR_ALREADY;
+            *error = Error::already_started;
             return false;
         }
         started_ = true;
         source_ = source;
-        std::future<int> result = start_result_.get_future();
+        std::future<Error> result = start_result_.get_future();
         SetEvent(start_event_);
         *error = result.get();
-        return *error == BASS_OK;
+        return *error == Error::none;
     }
 
 private:
@@ -74,12 +73,12 @@ private:
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
         {
             std::unique_ptr<PlaybackBackend> backend = make_backend();
-            int error = backend ? backend->open(device, rate) : BASS_ERROR_MEM;
+            Error error = backend ? backend->open(device, rate) : Error::no_memory;
             open_result_.set_value(error);
-            if (error == BASS_OK && wait_for_start()) {
+            if (error == Error::none && wait_for_start()) {
                 error = backend->start(source_);
                 start_result_.set_value(error);
-                if (error == BASS_OK) play_until_quit(std::move(backend), make_backend, device, rate);
+                if (error == Error::none) play_until_quit(std::move(backend), make_backend, device, rate);
             }
         }  // every backend is released by here, before COM goes away
         if (SUCCEEDED(com)) CoUninitialize();
@@ -124,10 +123,10 @@ private:
                                                       uint32_t rate) {
         while (WaitForSingleObject(quit_event_, kReopenIntervalMs) == WAIT_TIMEOUT) {
             std::unique_ptr<PlaybackBackend> backend = make_backend();
-            if (!backend || backend->open(device, rate) != BASS_OK) continue;
+            if (!backend || backend->open(device, rate) != Error::none) continue;
             // Starting renders the first sound, which is no longer stalled.
             source_->set_output_stalled(false);
-            if (backend->start(source_) == BASS_OK) return backend;
+            if (backend->start(source_) == Error::none) return backend;
             source_->set_output_stalled(true);
         }
         return nullptr;
@@ -138,22 +137,22 @@ private:
     HANDLE start_event_ = nullptr;  // set once, by start()
     RenderSource* source_ = nullptr;
     bool started_ = false;
-    std::promise<int> open_result_;
-    std::promise<int> start_result_;
+    std::promise<Error> open_result_;
+    std::promise<Error> start_result_;
 };
 
 }  // namespace
 
 // Declared in device_thread.h; the backend lives and dies on the new thread.
 std::unique_ptr<OutputDevice> open_on_device_thread(BackendFactory make_backend, int device,
-                                                    uint32_t rate, int* error) {
+                                                    uint32_t rate, Error* error) {
     std::unique_ptr<DeviceThread> output(new (std::nothrow) DeviceThread());
     if (!output) {
-        *error = BASS_ERROR_MEM;
+        *error = Error::no_memory;
         return nullptr;
     }
     *error = output->open(make_backend, device, rate);
-    if (*error != BASS_OK) return nullptr;
+    if (*error != Error::none) return nullptr;
     return output;
 }
 

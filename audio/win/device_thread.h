@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "output_device.h"
+#include "mix/output_device.h"
 #include "playback_backend.h"
 
 namespace audio {
@@ -14,8 +14,8 @@ namespace audio {
 using BackendFactory = std::unique_ptr<PlaybackBackend> (*)();
 
 // Opens `device` through a new backend made by make_backend, on a new device
-// thread. Null with a BASS_ERROR_* code in *error when the backend fails.
+// thread. Null with the error in *error when the backend fails.
 std::unique_ptr<OutputDevice> open_on_device_thread(BackendFactory make_backend, int device,
-                                                    uint32_t rate, int* error);
+                                                    uint32_t rate, Error* error);
 
 }  // namespace audio

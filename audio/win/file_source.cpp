@@ -6,8 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "bass.h"
-#include "platform.h"
+#include "win_platform.h"
 
 namespace audio {
 namespace {
@@ -92,8 +91,8 @@ private:
 
 // Opens path for reading. Others may read, rename or delete the file while
 // it is open (a playing file must not lock the user out of it).
-std::unique_ptr<ByteSource> open_file_source(const char* path, int* error) {
-    *error = BASS_ERROR_FILEOPEN;
+std::unique_ptr<ByteSource> open_file_source(const char* path, Error* error) {
+    *error = Error::file_open;
     if (path == nullptr || path[0] == '\0') return nullptr;
 
     HANDLE file = CreateFileA(path, GENERIC_READ,
@@ -114,10 +113,10 @@ std::unique_ptr<ByteSource> open_file_source(const char* path, int* error) {
     FileSource* source = new (std::nothrow) FileSource(file, static_cast<uint64_t>(size.QuadPart));
     if (source == nullptr) {
         CloseHandle(file);
-        *error = BASS_ERROR_MEM;
+        *error = Error::no_memory;
         return nullptr;
     }
-    *error = BASS_OK;
+    *error = Error::none;
     return std::unique_ptr<ByteSource>(source);
 }
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "output_device.h"
+#include "mix/output_device.h"
 
 namespace audio {
 
@@ -17,10 +17,10 @@ public:
     // Releases whatever open() acquired, and only that.
     virtual ~PlaybackBackend() = default;
     // Opens output `device` (1 = first, -1 = default) for `rate` Hz stereo
-    // without making any sound. Returns BASS_OK or a BASS_ERROR_* code.
-    virtual int open(int device, uint32_t rate) = 0;
+    // without making any sound. Returns Error::none or the error.
+    virtual Error open(int device, uint32_t rate) = 0;
     // Queues the first sound from source and starts playing it.
-    virtual int start(RenderSource* source) = 0;
+    virtual Error start(RenderSource* source) = 0;
     // Signalled when the device has room for more sound.
     virtual HANDLE refill_event() const = 0;
     // Tops the queue up from source. False when the device has failed.

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "bass.h"
-#include "playback_backend.h"
 #include "float_to_int16.h"
+#include "playback_backend.h"
+#include "wave_format_ex.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -32,12 +32,7 @@ const GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0
 // Stereo at `rate` as 32-bit float or 16-bit integer samples.
 WAVEFORMATEXTENSIBLE stereo_format(uint32_t rate, bool use_float) {
     WAVEFORMATEXTENSIBLE format = {};
-    format.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-    format.Format.nChannels = 2;
-    format.Format.nSamplesPerSec = rate;
-    format.Format.wBitsPerSample = use_float ? 32 : 16;
-    format.Format.nBlockAlign = static_cast<WORD>(2 * format.Format.wBitsPerSample / 8);
-    format.Format.nAvgBytesPerSec = rate * format.Format.nBlockAlign;
+    format.Format = wave_format_ex(WAVE_FORMAT_EXTENSIBLE, rate, 2, use_float ? 32 : 16);
     format.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
     format.Samples.wValidBitsPerSample = format.Format.wBitsPerSample;
     format.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
@@ -54,33 +49,33 @@ public:
     }
 
     // Finds the endpoint and initialises a shared-mode client for it.
-    int open(int device, uint32_t rate) override {
+    Error open(int device, uint32_t rate) override {
         ComPtr<IMMDeviceEnumerator> enumerator;
         if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                     IID_PPV_ARGS(&enumerator))))
-            return BASS_ERROR_DRIVER;
-        int error = find_endpoint(enumerator.Get(), device);
-        if (error != BASS_OK) return error;
+            return Error::no_driver;
+        Error error = find_endpoint(enumerator.Get(), device);
+        if (error != Error::none) return error;
 
         event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (event_ == nullptr) return BASS_ERROR_MEM;
-        if (!initialise_client(rate)) return BASS_ERROR_START;
+        if (event_ == nullptr) return Error::no_memory;
+        if (!initialise_client(rate)) return Error::start_failed;
 
         UINT32 buffer_frames = 0;
         if (FAILED(client_->SetEventHandle(event_)) || FAILED(client_->GetBufferSize(&buffer_frames)) ||
             FAILED(client_->GetService(IID_PPV_ARGS(&render_client_))))
-            return BASS_ERROR_START;
+            return Error::start_failed;
         target_frames_ = std::min<uint32_t>(buffer_frames, rate * kMaxQueuedMs / 1000);
         if (!use_float_) scratch_.resize(static_cast<size_t>(buffer_frames) * 2);
-        return BASS_OK;
+        return Error::none;
     }
 
     // Fills the queue before starting, so the first period is not silence.
-    int start(RenderSource* source) override {
-        if (!write_frames(source, target_frames_)) return BASS_ERROR_START;
-        if (FAILED(client_->Start())) return BASS_ERROR_START;
+    Error start(RenderSource* source) override {
+        if (!write_frames(source, target_frames_)) return Error::start_failed;
+        if (FAILED(client_->Start())) return Error::start_failed;
         started_ = true;
-        return BASS_OK;
+        return Error::none;
     }
 
     // The engine signals this event once per period.
@@ -103,19 +98,19 @@ public:
 private:
     // Device 1 is the first active render endpoint in enumeration order,
     // -1 the system's default one.
-    int find_endpoint(IMMDeviceEnumerator* enumerator, int device) {
+    Error find_endpoint(IMMDeviceEnumerator* enumerator, int device) {
         if (device == -1) {
             HRESULT hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device_);
-            return SUCCEEDED(hr) ? BASS_OK : BASS_ERROR_DRIVER;
+            return SUCCEEDED(hr) ? Error::none : Error::no_driver;
         }
         ComPtr<IMMDeviceCollection> endpoints;
         UINT count = 0;
         if (FAILED(enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &endpoints)) ||
             FAILED(endpoints->GetCount(&count)))
-            return BASS_ERROR_DRIVER;
-        if (device < 1 || static_cast<UINT>(device) > count) return BASS_ERROR_DEVICE;
-        return SUCCEEDED(endpoints->Item(static_cast<UINT>(device - 1), &device_)) ? BASS_OK
-                                                                                     : BASS_ERROR_DEVICE;
+            return Error::no_driver;
+        if (device < 1 || static_cast<UINT>(device) > count) return Error::no_device;
+        return SUCCEEDED(endpoints->Item(static_cast<UINT>(device - 1), &device_)) ? Error::none
+                                                                                     : Error::no_device;
     }
 
     // Float stereo at our rate is what the mixer makes; 16-bit is the next

@@ -7,9 +7,9 @@
 
 #include <vector>
 
-#include "bass.h"
-#include "playback_backend.h"
 #include "float_to_int16.h"
+#include "playback_backend.h"
+#include "wave_format_ex.h"
 
 namespace audio {
 namespace {
@@ -35,40 +35,34 @@ public:
     }
 
     // Device 1 is waveOut id 0; -1 is the wave mapper (the default device).
-    int open(int device, uint32_t rate) override {
+    Error open(int device, uint32_t rate) override {
         UINT count = waveOutGetNumDevs();
-        if (count == 0) return BASS_ERROR_DRIVER;
-        if (device != -1 && (device < 1 || static_cast<UINT>(device) > count)) return BASS_ERROR_DEVICE;
+        if (count == 0) return Error::no_driver;
+        if (device != -1 && (device < 1 || static_cast<UINT>(device) > count)) return Error::no_device;
         UINT id = device == -1 ? WAVE_MAPPER : static_cast<UINT>(device - 1);
 
         event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (event_ == nullptr) return BASS_ERROR_MEM;
+        if (event_ == nullptr) return Error::no_memory;
 
-        WAVEFORMATEX format = {};
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = 2;
-        format.nSamplesPerSec = rate;
-        format.wBitsPerSample = 16;
-        format.nBlockAlign = 4;
-        format.nAvgBytesPerSec = rate * 4;
+        WAVEFORMATEX format = wave_format_ex(WAVE_FORMAT_PCM, rate, 2, 16);
         MMRESULT result = waveOutOpen(&wave_, id, &format, reinterpret_cast<DWORD_PTR>(event_), 0,
                                       CALLBACK_EVENT);
         if (result != MMSYSERR_NOERROR) {
             wave_ = nullptr;
-            return result == MMSYSERR_BADDEVICEID ? BASS_ERROR_DEVICE : BASS_ERROR_START;
+            return result == MMSYSERR_BADDEVICEID ? Error::no_device : Error::start_failed;
         }
-        return prepare_buffers(rate) ? BASS_OK : BASS_ERROR_START;
+        return prepare_buffers(rate) ? Error::none : Error::start_failed;
     }
 
     // Writes every buffer while paused, then lets them all play: no gap
     // between the first buffers, and no sound before this call.
-    int start(RenderSource* source) override {
+    Error start(RenderSource* source) override {
         waveOutPause(wave_);
         for (size_t i = 0; i < buffers_.size(); ++i) {
-            if (!write_buffer(source, buffers_[i])) return BASS_ERROR_START;
+            if (!write_buffer(source, buffers_[i])) return Error::start_failed;
         }
-        if (waveOutRestart(wave_) != MMSYSERR_NOERROR) return BASS_ERROR_START;
-        return BASS_OK;
+        if (waveOutRestart(wave_) != MMSYSERR_NOERROR) return Error::start_failed;
+        return Error::none;
     }
 
     // The system signals this event whenever a buffer is done (and on open).

@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "bass.h"
+#include "decode/format_limits.h"
+#include "decode/probe.h"
 #include "error_names.h"
 #include "float_wav_writer.h"
-#include "platform.h"
-#include "probe.h"
-#include "stereo_pipeline.h"
+#include "host_platform.h"
+#include "mix/stereo_pipeline.h"
+#include "public_codes.h"
 
 namespace {
 
@@ -36,7 +38,7 @@ bool parse_options(int argc, char** argv, Options* options) {
             options->bench = true;
         } else if (std::strcmp(argv[i], "--out-rate") == 0 && i + 1 < argc) {
             long rate = std::strtol(argv[++i], nullptr, 10);
-            if (rate < 1000 || rate > 768000) return false;
+            if (rate < long(audio::kMinRate) || rate > long(audio::kMaxRate)) return false;
             options->out_rate = uint32_t(rate);
         } else if (!options->in) {
             options->in = argv[i];
@@ -98,11 +100,13 @@ int decode_native(const Options& options, uint64_t* frames, uint32_t* rate) {
 
 // Decodes through the playback path: stereo at the requested rate.
 int decode_resampled(const Options& options, uint64_t* frames) {
-    int error = 0;
-    std::unique_ptr<audio::ByteSource> source = audio::open_file_source(options.in, &error);
-    if (!source) return fail(error);
-    std::unique_ptr<audio::Decoder> decoder = audio::open_decoder(std::move(source), &error);
-    if (!decoder) return fail(error);
+    const audio::Platform& platform = audio::host_platform();
+    audio::Error error = audio::Error::none;
+    std::unique_ptr<audio::ByteSource> source = platform.open_file_source(options.in, &error);
+    if (!source) return fail(audio::public_error_code(error));
+    std::unique_ptr<audio::Decoder> decoder =
+        audio::open_decoder(std::move(source), platform.open_block_converter, &error);
+    if (!decoder) return fail(audio::public_error_code(error));
     audio::StereoPipeline pipeline(*decoder, options.out_rate);
     FloatWavWriter writer;
     if (!writer.open(options.out, options.out_rate, 2)) {

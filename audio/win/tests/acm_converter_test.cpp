@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "bass.h"
-#include "platform.h"
 #include "signal_measure.h"
+#include "win_platform.h"
 
 namespace {
 
@@ -116,9 +115,9 @@ std::vector<uint8_t> mp3_wave_format(const Mp3Frame& frame) {
 }
 
 std::unique_ptr<audio::BlockConverter> open_converter(const std::vector<uint8_t>& format) {
-    int error = -1;
+    audio::Error error = audio::Error::none;
     std::unique_ptr<audio::BlockConverter> converter = audio::open_block_converter(format, &error);
-    EXPECT_EQ(error, BASS_OK);
+    EXPECT_EQ(error, audio::Error::none);
     return converter;
 }
 
@@ -251,9 +250,9 @@ TEST(AcmConverter, RefusesFormatsNoCodecHandles) {
     no_channels[0] = 0x11;  // IMA ADPCM, but with zero channels
     no_channels[2] = 0;
     for (const auto& format : {unknown, truncated, no_channels}) {
-        int error = BASS_OK;
+        audio::Error error = audio::Error::none;
         EXPECT_FALSE(audio::open_block_converter(format, &error));
-        EXPECT_EQ(error, BASS_ERROR_FILEFORM);
+        EXPECT_EQ(error, audio::Error::bad_file_format);
     }
 }
 

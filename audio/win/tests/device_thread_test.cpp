@@ -12,7 +12,6 @@
 #include <mutex>
 #include <vector>
 
-#include "bass.h"
 #include "device_thread.h"
 #include "process_cpu.h"
 
@@ -44,25 +43,25 @@ public:
     ~FakeBackend() override {
         if (timer_ != nullptr) CloseHandle(timer_);
     }
-    int open(int, uint32_t) override {
+    audio::Error open(int, uint32_t) override {
         {
             std::lock_guard<std::mutex> lock(control.mutex);
             control.open_times.push_back(now_seconds());
         }
         if (control.opens_to_fail.load() > 0) {
             --control.opens_to_fail;
-            return BASS_ERROR_START;
+            return audio::Error::start_failed;
         }
         timer_ = CreateWaitableTimerW(nullptr, FALSE, nullptr);
         LARGE_INTEGER due;
         due.QuadPart = -100000;  // 10 ms from now
         return timer_ != nullptr && SetWaitableTimer(timer_, &due, 10, nullptr, nullptr, FALSE)
-                   ? BASS_OK
-                   : BASS_ERROR_START;
+                   ? audio::Error::none
+                   : audio::Error::start_failed;
     }
-    int start(audio::RenderSource* source) override {
+    audio::Error start(audio::RenderSource* source) override {
         source->render(buffer_.data(), kPeriodFrames);
-        return BASS_OK;
+        return audio::Error::none;
     }
     HANDLE refill_event() const override { return timer_; }
     bool refill(audio::RenderSource* source) override {
@@ -122,10 +121,10 @@ protected:
         control.fail_next_refill = false;
         control.stop_asking = false;
         control.open_times.clear();
-        int error = -1;
+        audio::Error error = audio::Error::none;
         output = audio::open_on_device_thread(make_fake_backend, -1, kRate, &error);
-        ASSERT_TRUE(output) << "error " << error;
-        ASSERT_TRUE(output->start(&source, &error)) << "error " << error;
+        ASSERT_TRUE(output) << "error " << int(error);
+        ASSERT_TRUE(output->start(&source, &error)) << "error " << int(error);
         Sleep(100);
         ASSERT_GT(source.renders.load(), 3);
     }

@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bass.h"
-#include "platform.h"
+#include "win_platform.h"
 
 namespace {
 
@@ -57,9 +56,9 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 std::unique_ptr<audio::ByteSource> open_ok(const std::string& path) {
-    int error = -1;
+    audio::Error error = audio::Error::none;
     std::unique_ptr<audio::ByteSource> source = audio::open_file_source(path.c_str(), &error);
-    EXPECT_EQ(error, BASS_OK);
+    EXPECT_EQ(error, audio::Error::none);
     return source;
 }
 
@@ -132,14 +131,14 @@ TEST(FileSource, MissingFileDirectoryAndEmptyNameFailWithFileOpen) {
     std::string missing = folder.file("missing.wav");
     std::string paths[] = {missing, folder.path(), folder.path() + "\\"};
     for (const std::string& path : paths) {
-        int error = BASS_OK;
+        audio::Error error = audio::Error::none;
         EXPECT_FALSE(audio::open_file_source(path.c_str(), &error)) << path;
-        EXPECT_EQ(error, BASS_ERROR_FILEOPEN) << path;
+        EXPECT_EQ(error, audio::Error::file_open) << path;
     }
     for (const char* name : names) {
-        int error = BASS_OK;
+        audio::Error error = audio::Error::none;
         EXPECT_FALSE(audio::open_file_source(name, &error));
-        EXPECT_EQ(error, BASS_ERROR_FILEOPEN);
+        EXPECT_EQ(error, audio::Error::file_open);
     }
 }
 

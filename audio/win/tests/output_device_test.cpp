@@ -9,10 +9,9 @@
 
 #include <string>
 
-#include "bass.h"
 #include "device_thread.h"
-#include "platform.h"
 #include "sine_source.h"
+#include "win_platform.h"
 
 namespace {
 
@@ -23,7 +22,7 @@ struct Backend {
     audio::BackendFactory make;  // null: the library's own choice
 };
 
-std::unique_ptr<audio::OutputDevice> open_device(const Backend& backend, int device, int* error) {
+std::unique_ptr<audio::OutputDevice> open_device(const Backend& backend, int device, audio::Error* error) {
     if (backend.make == nullptr) return audio::open_output_device(device, kRate, error);
     return audio::open_on_device_thread(backend.make, device, kRate, error);
 }
@@ -39,18 +38,18 @@ class OutputDeviceTest : public testing::TestWithParam<Backend> {};
 
 TEST_P(OutputDeviceTest, DeviceNumbersThatDoNotExistFailWithDevice) {
     for (int device : {99, -2, 0}) {
-        int error = BASS_OK;
+        audio::Error error = audio::Error::none;
         EXPECT_FALSE(open_device(GetParam(), device, &error)) << "device " << device;
-        EXPECT_EQ(error, BASS_ERROR_DEVICE) << "device " << device;
+        EXPECT_EQ(error, audio::Error::no_device) << "device " << device;
     }
 }
 
 TEST_P(OutputDeviceTest, NothingIsRenderedBeforeStart) {
     audio_test::SineSource sine(440, 0.5, kRate);
-    int error = -1;
+    audio::Error error = audio::Error::none;
     auto output = open_device(GetParam(), 1, &error);
-    ASSERT_TRUE(output) << "error " << error;
-    EXPECT_EQ(error, BASS_OK);
+    ASSERT_TRUE(output) << "error " << int(error);
+    EXPECT_EQ(error, audio::Error::none);
     Sleep(150);
     EXPECT_EQ(sine.calls(), 0u);
     output.reset();  // destroying an open, never started device
@@ -59,15 +58,15 @@ TEST_P(OutputDeviceTest, NothingIsRenderedBeforeStart) {
 
 TEST_P(OutputDeviceTest, PullsInRealTimeWithLittleQueuedAndStopsPromptly) {
     audio_test::SineSource sine(440, 0.5, kRate);
-    int error = -1;
+    audio::Error error = audio::Error::none;
     for (int device : {1, -1}) {
         auto output = open_device(GetParam(), device, &error);
-        ASSERT_TRUE(output) << "device " << device << " error " << error;
+        ASSERT_TRUE(output) << "device " << device << " error " << int(error);
 
         LARGE_INTEGER started;
         QueryPerformanceCounter(&started);
         size_t before = sine.frames_rendered();
-        ASSERT_TRUE(output->start(&sine, &error)) << "error " << error;
+        ASSERT_TRUE(output->start(&sine, &error)) << "error " << int(error);
         Sleep(600);
         // What was rendered beyond the time elapsed is what sits queued:
         // it bounds how late a pause is heard.
@@ -89,19 +88,19 @@ TEST_P(OutputDeviceTest, PullsInRealTimeWithLittleQueuedAndStopsPromptly) {
 
 TEST_P(OutputDeviceTest, SecondStartFails) {
     audio_test::SineSource sine(440, 0.5, kRate);
-    int error = -1;
+    audio::Error error = audio::Error::none;
     auto output = open_device(GetParam(), 1, &error);
     ASSERT_TRUE(output);
     ASSERT_TRUE(output->start(&sine, &error));
     EXPECT_FALSE(output->start(&sine, &error));
-    EXPECT_EQ(error, BASS_ERROR_ALREADY);
+    EXPECT_EQ(error, audio::Error::already_started);
 }
 
 TEST_P(OutputDeviceTest, LeavesTheCallersComApartmentAlone) {
     // The app's dialog thread sets up COM its own way; had the device
     // initialised COM here, this single-threaded apartment would be refused.
     audio_test::SineSource sine(440, 0.5, kRate);
-    int error = -1;
+    audio::Error error = audio::Error::none;
     auto output = open_device(GetParam(), 1, &error);
     ASSERT_TRUE(output);
     ASSERT_TRUE(output->start(&sine, &error));

@@ -11,11 +11,10 @@
 #include <cstring>
 #include <memory>
 
-#include "bass.h"
 #include "device_thread.h"
 #include "event_log.h"
-#include "platform.h"
 #include "sine_source.h"
+#include "win_platform.h"
 
 using audio_test::log_event;
 using audio_test::log_figure;
@@ -26,7 +25,7 @@ namespace {
 constexpr uint32_t kRate = 44100;
 
 // Opens the device through the named backend.
-std::unique_ptr<audio::OutputDevice> open_device(const char* backend, int device, int* error) {
+std::unique_ptr<audio::OutputDevice> open_device(const char* backend, int device, audio::Error* error) {
     if (std::strcmp(backend, "wasapi") == 0)
         return audio::open_on_device_thread(audio::make_wasapi_backend, device, kRate, error);
     if (std::strcmp(backend, "waveout") == 0)
@@ -51,10 +50,10 @@ int main(int argc, char** argv) {
     audio_test::log_tone(frequency);
     log_event("open", 0);
     double opening = unix_time_now();
-    int error = BASS_OK;
+    audio::Error error = audio::Error::none;
     std::unique_ptr<audio::OutputDevice> output = open_device(backend, device, &error);
     if (!output) {
-        std::fprintf(stderr, "play_sine: open failed with error %d\n", error);
+        std::fprintf(stderr, "play_sine: open failed with error %d\n", int(error));
         return 1;
     }
     log_figure("open", (unix_time_now() - opening) * 1000, "ms");
@@ -62,7 +61,7 @@ int main(int argc, char** argv) {
 
     log_event("start", peak);
     if (!output->start(&sine, &error)) {
-        std::fprintf(stderr, "play_sine: start failed with error %d\n", error);
+        std::fprintf(stderr, "play_sine: start failed with error %d\n", int(error));
         return 1;
     }
     Sleep(static_cast<DWORD>(seconds * 1000));

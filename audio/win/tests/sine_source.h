@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "output_device.h"
+#include "mix/output_device.h"
 
 namespace audio_test {
 

@@ -1,0 +1,45 @@
+// A ByteSource over a block of memory that the caller keeps alive.
+#include <algorithm>
+#include <cstring>
+
+#include "io/byte_source.h"
+
+namespace audio {
+namespace {
+
+class MemorySource : public ByteSource {
+public:
+    MemorySource(const void* data, uint64_t size)
+        : data_(static_cast<const uint8_t*>(data)), size_(size) {}
+
+    size_t read(void* dst, size_t n) override {
+        uint64_t left = size_ - pos_;
+        size_t count = size_t(std::min<uint64_t>(n, left));
+        if (count > 0) std::memcpy(dst, data_ + pos_, count);
+        pos_ += count;
+        return count;
+    }
+
+    bool seek(uint64_t pos) override {
+        if (pos > size_) return false;
+        pos_ = pos;
+        return true;
+    }
+
+    uint64_t tell() const override { return pos_; }
+    uint64_t size() const override { return size_; }
+
+private:
+    const uint8_t* data_;
+    uint64_t size_;
+    uint64_t pos_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> make_memory_source(const void* data, uint64_t size) {
+    if (data == nullptr) size = 0;
+    return std::make_unique<MemorySource>(data, size);
+}
+
+}  // namespace audio
