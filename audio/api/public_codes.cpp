@@ -40,6 +40,7 @@ int public_error_code(Error error) {
 DWORD public_state(StreamState state) {
     switch (state) {
     case StreamState::playing: return BASS_ACTIVE_PLAYING;
+    case StreamState::stalled: return BASS_ACTIVE_STALLED;
     case StreamState::paused: return BASS_ACTIVE_PAUSED;
     case StreamState::stopped:
     case StreamState::ended: return BASS_ACTIVE_STOPPED;

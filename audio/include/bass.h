@@ -61,6 +61,7 @@ typedef DWORD HSTREAM;  // stream handle; 0 means no stream
 // BASS_ChannelIsActive results.
 #define BASS_ACTIVE_STOPPED  0   // not started, stopped, or ended
 #define BASS_ACTIVE_PLAYING  1
+#define BASS_ACTIVE_STALLED  2   // playing, but the output device is gone; resumes when it is back
 #define BASS_ACTIVE_PAUSED   3
 
 // BASS_ChannelGetInfo ctype values: the container/codec the content was found to be.

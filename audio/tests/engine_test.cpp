@@ -165,6 +165,40 @@ TEST(Engine, PauseFadesOutHoldsThePositionAndPlayResumesFromIt) {
     EXPECT_EQ(position(engine, h), held + 4410);
 }
 
+TEST(Engine, WhileTheOutputIsGonePlayingStreamsReportStalledAndCallsStillWork) {
+    Engine engine(kOut);
+    uint32_t playing = create(engine, dc_wav(1.0));
+    uint32_t paused = create(engine, dc_wav(1.0));
+    uint32_t idle = create(engine, dc_wav(1.0));
+    engine.play(playing, false);
+    engine.play(paused, false);
+    render(engine, 4410);
+    engine.pause(paused);
+    render(engine, 2205);
+    uint64_t held = position(engine, playing);
+
+    engine.set_output_stalled(true);
+    EXPECT_EQ(state(engine, playing), StreamState::stalled);
+    EXPECT_EQ(state(engine, paused), StreamState::paused);
+    EXPECT_EQ(state(engine, idle), StreamState::stopped);
+    // Pause, Play and Stop change what each stream will do once the output is back.
+    EXPECT_EQ(engine.pause(playing), Error::none);
+    EXPECT_EQ(state(engine, playing), StreamState::paused);
+    EXPECT_EQ(engine.play(playing, false), Error::none);
+    EXPECT_EQ(state(engine, playing), StreamState::stalled);
+    EXPECT_EQ(engine.play(idle, false), Error::none);
+    EXPECT_EQ(state(engine, idle), StreamState::stalled);
+    EXPECT_EQ(engine.stop(idle), Error::none);
+    EXPECT_EQ(state(engine, idle), StreamState::stopped);
+    EXPECT_EQ(position(engine, playing), held);
+
+    engine.set_output_stalled(false);
+    EXPECT_EQ(state(engine, playing), StreamState::playing);
+    std::vector<float> resumed = channel(render(engine, 4410), 2, 0);
+    EXPECT_NEAR(resumed[100], 0.5f, 1e-4f) << "playback did not go on without a new ramp";
+    EXPECT_EQ(position(engine, playing), held + 4410);
+}
+
 TEST(Engine, PlayOnAPlayingStreamDoesNotRestartButRestartDoes) {
     Engine engine(kOut);
     uint32_t h = create(engine, sine_wav(kOut, 1, 1.0));

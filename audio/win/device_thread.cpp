@@ -1,6 +1,8 @@
 // The device thread: COM, the backend's whole life, and the refill loop all
 // live on it, so the caller's thread (a dialog with its own COM apartment)
-// is never touched.
+// is never touched. When the output goes away (a failed write, or a device
+// that stops asking for sound) the thread drops the backend, tells the
+// source it is stalled, and opens a fresh one until the output is back.
 #include "device_thread.h"
 
 #include <objbase.h>
@@ -12,9 +14,11 @@
 namespace audio {
 namespace {
 
-// A wait on the refill event gives up after this long, so a device that
-// stops signalling is noticed instead of hanging the thread.
+// A device that asks for no sound for this long has gone away: Wine's
+// waveOut, for one, just stops returning buffers when its sink is removed.
 constexpr DWORD kRefillTimeoutMs = 500;
+// How often a lost output is looked for again.
+constexpr DWORD kReopenIntervalMs = 500;
 
 class DeviceThread final : public OutputDevice {
 public:
@@ -63,7 +67,7 @@ public:
     }
 
 private:
-    // The thread's body: open, wait for start, refill until told to quit.
+    // The thread's body: open, wait for start, play until told to quit.
     void run(BackendFactory make_backend, int device, uint32_t rate) {
         HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
@@ -74,10 +78,9 @@ private:
             if (error == Error::none && wait_for_start()) {
                 error = backend->start(source_);
                 start_result_.set_value(error);
-                if (error == Error::none) refill_until_quit(*backend);
-                backend->stop();
+                if (error == Error::none) play_until_quit(std::move(backend), make_backend, device, rate);
             }
-        }  // the backend is released here, before COM goes away
+        }  // every backend is released by here, before COM goes away
         if (SUCCEEDED(com)) CoUninitialize();
     }
 
@@ -87,19 +90,52 @@ private:
         return WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
     }
 
-    // Feeds the device whenever it asks, until quit or a device failure.
-    void refill_until_quit(PlaybackBackend& backend) {
+    // Feeds the backend; each time its output is lost, replaces it with a
+    // fresh one once the output is back. Returns when told to quit.
+    void play_until_quit(std::unique_ptr<PlaybackBackend> backend, BackendFactory make_backend,
+                         int device, uint32_t rate) {
+        while (backend) {
+            bool quit = refill_until_quit_or_lost(*backend);
+            backend->stop();
+            backend.reset();
+            if (quit) return;
+            source_->set_output_stalled(true);
+            backend = reopen_when_back(make_backend, device, rate);
+        }
+    }
+
+    // Feeds the device whenever it asks. True when told to quit, false when
+    // the device failed or stopped asking.
+    bool refill_until_quit_or_lost(PlaybackBackend& backend) {
         HANDLE events[2] = {quit_event_, backend.refill_event()};
         for (;;) {
             DWORD woke = WaitForMultipleObjects(2, events, FALSE, kRefillTimeoutMs);
-            if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) return;
+            if (woke == WAIT_OBJECT_0) return true;
+            if (woke != WAIT_OBJECT_0 + 1) return false;
             try {
-                if (!backend.refill(source_)) return;
+                if (!backend.refill(source_)) return false;
             } catch (...) {
                 // Memory ran short in a refill: that period is lost, the
                 // device and the process go on.
             }
         }
+    }
+
+    // Tries a fresh backend on the same device number every
+    // kReopenIntervalMs (device -1 follows the current default). The new
+    // backend is playing, and the source no longer stalled, when returned;
+    // null when told to quit first.
+    std::unique_ptr<PlaybackBackend> reopen_when_back(BackendFactory make_backend, int device,
+                                                      uint32_t rate) {
+        while (WaitForSingleObject(quit_event_, kReopenIntervalMs) == WAIT_TIMEOUT) {
+            std::unique_ptr<PlaybackBackend> backend = make_backend();
+            if (!backend || backend->open(device, rate) != Error::none) continue;
+            // Starting renders the first sound, which is no longer stalled.
+            source_->set_output_stalled(false);
+            if (backend->start(source_) == Error::none) return backend;
+            source_->set_output_stalled(true);
+        }
+        return nullptr;
     }
 
     std::thread thread_;

@@ -137,6 +137,7 @@ Error Engine::state(uint32_t handle, StreamState* state) {
     *state = StreamState::stopped;
     if (!stream) return Error::bad_handle;
     *state = stream->state();
+    if (*state == StreamState::playing && output_stalled_.load()) *state = StreamState::stalled;
     return Error::none;
 }
 

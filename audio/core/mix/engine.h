@@ -55,6 +55,8 @@ public:
 
     // Mixes every playing stream into `frames` stereo frames.
     void render(float* out, size_t frames) override;
+    // While the output is gone, playing streams report StreamState::stalled.
+    void set_output_stalled(bool stalled) override { output_stalled_.store(stalled); }
 
 private:
     std::shared_ptr<Stream> find(uint32_t handle);
@@ -87,6 +89,7 @@ private:
     std::unordered_map<uint32_t, std::shared_ptr<Stream>> streams_;
     std::vector<std::shared_ptr<Stream>> mixing_;  // streams the mixer renders
     std::atomic<float> volume_{1.0f};
+    std::atomic<bool> output_stalled_{false};
     // Render-thread state, allocated once.
     std::vector<std::shared_ptr<Stream>> render_list_;
     std::vector<std::shared_ptr<Stream>> finished_;

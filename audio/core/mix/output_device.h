@@ -15,6 +15,9 @@ public:
     // Fills out with `frames` interleaved stereo frames at the output rate.
     // Called from the device's thread; must not block for long.
     virtual void render(float* out, size_t frames) = 0;
+    // The device says its output has gone away (true) or is back (false).
+    // No render comes in between, so what plays holds its place meanwhile.
+    virtual void set_output_stalled(bool stalled) { (void)stalled; }
 };
 
 class OutputDevice {

@@ -13,6 +13,7 @@ enum class StreamState {
     playing,
     paused,
     ended,    // played or read to the end of its content
+    stalled,  // playing, but the output device is gone; goes on when it is back
 };
 
 struct StreamOptions {

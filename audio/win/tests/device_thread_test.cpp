@@ -1,0 +1,189 @@
+// The device thread's recovery from a lost output, driven through a backend
+// that fails on demand: a failed write, a device that stops asking for
+// sound, reopens that fail until the output is back, and BASS_Free (the
+// device's destruction) while it is gone. The real device's loss is
+// checked by device_loss_test.sh.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "device_thread.h"
+#include "process_cpu.h"
+
+namespace {
+
+constexpr uint32_t kRate = 44100;
+constexpr uint32_t kPeriodFrames = kRate / 100;
+
+// Seconds on a monotonic clock.
+double now_seconds() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(count.QuadPart) / frequency.QuadPart;
+}
+
+// What the test asks of the fake backends, and what they saw.
+struct FakeControl {
+    std::atomic<int> opens_to_fail{0};       // the next this many opens fail
+    std::atomic<bool> fail_next_refill{false};
+    std::atomic<bool> stop_asking{false};    // the device stops signalling
+    std::mutex mutex;
+    std::vector<double> open_times;          // when each open was tried
+} control;
+
+// Asks for a period of sound every 10 ms through a periodic waitable timer.
+class FakeBackend final : public audio::PlaybackBackend {
+public:
+    ~FakeBackend() override {
+        if (timer_ != nullptr) CloseHandle(timer_);
+    }
+    audio::Error open(int, uint32_t) override {
+        {
+            std::lock_guard<std::mutex> lock(control.mutex);
+            control.open_times.push_back(now_seconds());
+        }
+        if (control.opens_to_fail.load() > 0) {
+            --control.opens_to_fail;
+            return audio::Error::start_failed;
+        }
+        timer_ = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+        LARGE_INTEGER due;
+        due.QuadPart = -100000;  // 10 ms from now
+        return timer_ != nullptr && SetWaitableTimer(timer_, &due, 10, nullptr, nullptr, FALSE)
+                   ? audio::Error::none
+                   : audio::Error::start_failed;
+    }
+    audio::Error start(audio::RenderSource* source) override {
+        source->render(buffer_.data(), kPeriodFrames);
+        return audio::Error::none;
+    }
+    HANDLE refill_event() const override { return timer_; }
+    bool refill(audio::RenderSource* source) override {
+        if (control.fail_next_refill.exchange(false)) return false;
+        if (control.stop_asking.exchange(false)) {
+            CancelWaitableTimer(timer_);
+            return true;
+        }
+        source->render(buffer_.data(), kPeriodFrames);
+        return true;
+    }
+    void stop() override {}
+
+private:
+    HANDLE timer_ = nullptr;
+    std::vector<float> buffer_ = std::vector<float>(2 * kPeriodFrames);
+};
+
+std::unique_ptr<audio::PlaybackBackend> make_fake_backend() {
+    return std::unique_ptr<audio::PlaybackBackend>(new FakeBackend());
+}
+
+// Counts renders, and any that came while the device said it was stalled.
+class WatchingSource : public audio::RenderSource {
+public:
+    void render(float* out, size_t frames) override {
+        std::fill(out, out + 2 * frames, 0.0f);
+        ++renders;
+        if (stalled.load()) ++renders_while_stalled;
+    }
+    void set_output_stalled(bool now_stalled) override {
+        (now_stalled ? stalled_at : resumed_at).store(now_seconds());
+        stalled.store(now_stalled);
+    }
+    std::atomic<int> renders{0};
+    std::atomic<int> renders_while_stalled{0};
+    std::atomic<bool> stalled{false};
+    std::atomic<double> stalled_at{0};
+    std::atomic<double> resumed_at{0};
+};
+
+// Waits up to `seconds` for the source's stalled flag to become `value`.
+bool wait_for_stalled(const WatchingSource& source, bool value, double seconds) {
+    double give_up = now_seconds() + seconds;
+    while (source.stalled.load() != value) {
+        if (now_seconds() > give_up) return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+class DeviceThreadRecovery : public testing::Test {
+protected:
+    // A fake output, playing into source for 100 ms.
+    void SetUp() override {
+        control.opens_to_fail = 0;
+        control.fail_next_refill = false;
+        control.stop_asking = false;
+        control.open_times.clear();
+        audio::Error error = audio::Error::none;
+        output = audio::open_on_device_thread(make_fake_backend, -1, kRate, &error);
+        ASSERT_TRUE(output) << "error " << int(error);
+        ASSERT_TRUE(output->start(&source, &error)) << "error " << int(error);
+        Sleep(100);
+        ASSERT_GT(source.renders.load(), 3);
+    }
+    // The open times from the first reopen on.
+    std::vector<double> reopen_times() {
+        std::lock_guard<std::mutex> lock(control.mutex);
+        return std::vector<double>(control.open_times.begin() + 1, control.open_times.end());
+    }
+
+    WatchingSource source;
+    std::unique_ptr<audio::OutputDevice> output;
+};
+
+TEST_F(DeviceThreadRecovery, AFailedWriteStallsUntilAReopenSucceedsTwiceASecond) {
+    control.opens_to_fail = 3;
+    double lost_at = now_seconds();
+    control.fail_next_refill = true;
+    ASSERT_TRUE(wait_for_stalled(source, true, 0.5));
+    EXPECT_LT(source.stalled_at.load() - lost_at, 0.1) << "the failed write was noticed late";
+    ASSERT_TRUE(wait_for_stalled(source, false, 4.0)) << "the output was never reopened";
+
+    // Three failed tries and the one that worked, about half a second apart.
+    std::vector<double> tries = reopen_times();
+    ASSERT_EQ(tries.size(), 4u);
+    EXPECT_NEAR(tries[0] - source.stalled_at.load(), 0.5, 0.15);
+    for (size_t i = 1; i < tries.size(); ++i) EXPECT_NEAR(tries[i] - tries[i - 1], 0.5, 0.15) << "try " << i;
+    EXPECT_EQ(source.renders_while_stalled.load(), 0) << "sound was rendered for an absent output";
+
+    int renders_at_resume = source.renders.load();
+    Sleep(100);
+    EXPECT_GT(source.renders.load(), renders_at_resume + 3) << "playback did not go on after the reopen";
+}
+
+TEST_F(DeviceThreadRecovery, ADeviceThatStopsAskingForSoundIsTreatedAsLost) {
+    double silent_from = now_seconds();
+    control.stop_asking = true;
+    ASSERT_TRUE(wait_for_stalled(source, true, 1.5));
+    EXPECT_NEAR(source.stalled_at.load() - silent_from, 0.5, 0.15);
+    ASSERT_TRUE(wait_for_stalled(source, false, 1.5));
+    EXPECT_EQ(reopen_times().size(), 1u);
+    int renders_at_resume = source.renders.load();
+    Sleep(100);
+    EXPECT_GT(source.renders.load(), renders_at_resume + 3);
+}
+
+TEST_F(DeviceThreadRecovery, WhileLostItNeitherSpinsNorDelaysDestruction) {
+    control.opens_to_fail = 1000;
+    control.fail_next_refill = true;
+    ASSERT_TRUE(wait_for_stalled(source, true, 0.5));
+    double cpu_before = audio_test::process_cpu_seconds();
+    Sleep(1500);
+    double cpu_used = audio_test::process_cpu_seconds() - cpu_before;
+    EXPECT_LT(cpu_used, 0.15) << "the lost device used " << cpu_used << " s of CPU in 1.5 s";
+    EXPECT_LE(reopen_times().size(), 4u) << "reopened more often than twice a second";
+    EXPECT_EQ(source.renders_while_stalled.load(), 0);
+
+    double destroying = now_seconds();
+    output.reset();
+    EXPECT_LT(now_seconds() - destroying, 0.1) << "destroying a lost device was slow";
+}
+
+}  // namespace
