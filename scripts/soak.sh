@@ -26,12 +26,22 @@ cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target soak -j2 >/dev/null
 if [ "$preset" = mingw ]; then bin="$root/build/bin"; else bin="$root/build/$preset/bin"; fi
 
+# The committed samples and fixtures (half a second or more each: a stream
+# must not end within a cycle), and the PCM layouts none of them has.
+made="$root/build/soak"
+mkdir -p "$made"
+tone() { sox -n "$@" synth 1 sine 440 vol 0.5; }
+tone -r 22050 -c 1 -b 8 -e unsigned-integer "$made/pcm8_mono.wav"
+tone -r 48000 -c 2 -b 24 -e signed-integer "$made/pcm24_stereo.wav"
+tone -r 44100 -c 2 -b 32 -e floating-point "$made/float32_stereo.wav"
+tone -r 44100 -c 6 -b 16 -e signed-integer "$made/pcm16_6ch.wav"
+
 # Wine sees the host's files on drive Z:.
 files=()
 for file in samples/chime.wav samples/chime.mp3 samples/chime.ogg \
             audio/tests/data/*.mp3 audio/tests/data/*.ogg \
             audio/win/tests/data/*.wav audio/win/tests/data/*.mp3 \
-            audio/fuzz/corpus/fuzz_stream/*.wav; do
+            build/soak/*.wav; do
   files+=("Z:$root/$file")
 done
 
