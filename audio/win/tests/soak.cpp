@@ -13,6 +13,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "bass.h"
@@ -36,17 +38,40 @@ void expect(bool ok, const char* what, long cycle, const char* path) {
         std::fprintf(stderr, "soak: cycle %ld, %s: %s (error %d)\n", cycle, path, what, BASS_ErrorGetCode());
 }
 
+// A file to cycle over, with its bytes for the cycles that play from memory.
+struct SoakFile {
+    const char* path;
+    std::vector<char> bytes;
+};
+
+std::vector<SoakFile> read_files(char** paths, int count) {
+    std::vector<SoakFile> files;
+    for (int i = 0; i < count; ++i) {
+        std::ifstream in(paths[i], std::ios::binary);
+        files.push_back({paths[i], std::vector<char>(std::istreambuf_iterator<char>(in), {})});
+    }
+    return files;
+}
+
+HSTREAM create(const SoakFile& file, bool from_memory, DWORD flags) {
+    if (from_memory) return BASS_StreamCreateFile(TRUE, file.bytes.data(), 0, DWORD(file.bytes.size()), flags);
+    return BASS_StreamCreateFile(FALSE, file.path, 0, 0, flags);
+}
+
 // One cycle over one file. `variant` picks what the cycle does, so that every
-// file meets each: auto-free or not, a restart, time for the mixer to decode,
-// and now and then a stream left to play to its end and free itself.
-void run_cycle(const char* path, long cycle, long variant) {
+// file meets each: auto-free or not, from the file or from memory, a restart,
+// time for the mixer to decode, and now and then a stream left to play to its
+// end and free itself (early on, so that the first figures hold the memory
+// that several such streams take at once).
+void run_cycle(const SoakFile& file, long cycle, long variant) {
+    const char* path = file.path;
     bool auto_free = variant % 2 == 1;
-    HSTREAM stream = BASS_StreamCreateFile(FALSE, path, 0, 0, auto_free ? BASS_STREAM_AUTOFREE : 0);
+    HSTREAM stream = create(file, (variant / 2) % 2 == 1, auto_free ? BASS_STREAM_AUTOFREE : 0);
     expect(stream != 0, "create failed", cycle, path);
     if (stream == 0) return;
     expect(BASS_ChannelPlay(stream, FALSE), "play failed", cycle, path);
-    if (auto_free && variant % 100 == 99) return;  // the library frees it at its end
-    if (variant % 10 == 0) Sleep(20);               // two periods of the mixer
+    if (auto_free && variant % 50 == 1) return;  // the library frees it at its end
+    if (variant % 10 == 0) Sleep(20);             // two periods of the mixer
     expect(BASS_ChannelPause(stream), "pause failed", cycle, path);
     expect(BASS_ChannelIsActive(stream) == BASS_ACTIVE_PAUSED, "not paused", cycle, path);
     expect(BASS_ChannelPlay(stream, FALSE), "resume failed", cycle, path);
@@ -81,7 +106,7 @@ void print_figures(long cycles, const ProcessFigures& figures, const char* verdi
 }
 
 // Runs the cycles; returns whether the figures stayed flat.
-bool soak(long cycles, long interval, const std::vector<const char*>& files) {
+bool soak(long cycles, long interval, const std::vector<SoakFile>& files) {
     long count = static_cast<long>(files.size());
     print_figures(0, audio_test::measure_process(), "(start)");
     ProcessFigures base;
@@ -109,11 +134,11 @@ int main(int argc, char** argv) {
     int device = std::atoi(argv[1]);
     long cycles = std::atol(argv[2]);
     long interval = std::atol(argv[3]);
-    std::vector<const char*> files(argv + 4, argv + argc);
     if (cycles <= 0 || interval <= 0) {
         std::fprintf(stderr, "soak: CYCLES and INTERVAL must be positive\n");
         return 2;
     }
+    std::vector<SoakFile> files = read_files(argv + 4, argc - 4);
     if (!BASS_Init(device, 44100, 0, nullptr, nullptr)) {
         std::fprintf(stderr, "soak: BASS_Init(%d) failed with error %d\n", device, BASS_ErrorGetCode());
         return 1;
