@@ -5,7 +5,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <string>
 
 #include "bass.h"
 #include "decode/format_limits.h"
@@ -59,20 +58,27 @@ BOOL stream_call(Call call) {
     return guarded([&] { return call(*engine); }) == 0 ? TRUE : FALSE;
 }
 
-// Builds what re-opens a stream's bytes: a file (or part of one) or memory.
-audio::SourceOpener source_opener(BOOL mem, const void* file, DWORD offset, DWORD length) {
-    if (mem) {
-        // Memory streams cover the caller's `length` bytes; offset is not used.
-        return [file, length](audio::Error*) { return audio::make_memory_source(file, length); };
-    }
-    std::string path(static_cast<const char*>(file));
-    return [path, offset, length](audio::Error* error) -> std::unique_ptr<audio::ByteSource> {
-        std::unique_ptr<audio::ByteSource> source = audio::host_platform().open_file_source(path.c_str(), error);
-        if (!source || (offset == 0 && length == 0)) return source;
-        std::unique_ptr<audio::ByteSource> section =
-            audio::make_section_source(std::move(source), offset, length);
-        if (!section) *error = audio::Error::bad_file_format;  // the section starts past the end
-        return section;
+// Opens a stream's bytes: a file, or memory, or the part [offset, offset +
+// length) of either (length 0: to the end of the file). Null with *error set.
+std::unique_ptr<audio::ByteSource> open_content(BOOL mem, const void* file, DWORD offset, DWORD length,
+                                                audio::Error* error) {
+    std::unique_ptr<audio::ByteSource> whole =
+        mem ? audio::make_memory_source(file, uint64_t(offset) + length)
+            : audio::host_platform().open_file_source(static_cast<const char*>(file), error);
+    if (!whole || (offset == 0 && length == 0)) return whole;
+    std::unique_ptr<audio::ByteSource> section = audio::make_section_source(std::move(whole), offset, length);
+    if (!section) *error = audio::Error::bad_file_format;  // the section starts past the end
+    return section;
+}
+
+// Hands out readers of content opened once. Rewinding reads the file the
+// stream opened, not its path: a renamed or deleted file still rewinds, and
+// a different file now at that path is never played under this format.
+audio::SourceOpener reader_of(std::shared_ptr<const audio::ByteSource> content) {
+    return [content](audio::Error* error) {
+        std::unique_ptr<audio::ByteSource> reader = content->duplicate();
+        if (!reader) *error = audio::Error::no_memory;
+        return reader;
     };
 }
 
@@ -147,8 +153,9 @@ HSTREAM BASSAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWORD offset, 
         if (file == nullptr) return BASS_ERROR_FILEOPEN;
         if (mem && length == 0) return BASS_ERROR_ILLPARAM;
         audio::Error error = audio::Error::bad_file_format;
-        handle = engine->create_stream(source_opener(mem, file, offset, length),
-                                       audio::stream_options(flags), &error);
+        std::shared_ptr<const audio::ByteSource> content = open_content(mem, file, offset, length, &error);
+        if (!content) return public_error_code(error);
+        handle = engine->create_stream(reader_of(std::move(content)), audio::stream_options(flags), &error);
         return handle ? BASS_OK : public_error_code(error);
     });
     return handle;

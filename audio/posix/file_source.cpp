@@ -1,51 +1,76 @@
-// Files on POSIX systems: a ByteSource over a stdio stream.
+// Files on POSIX systems: a ByteSource over a file descriptor, read at
+// explicit offsets so that several readers can share one open file.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 
 #include "posix_platform.h"
 
 namespace audio {
 namespace {
 
+// One open file, closed when its last reader goes.
+struct OpenFile {
+    explicit OpenFile(int fd) : fd(fd) {}
+    ~OpenFile() { close(fd); }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    const int fd;
+};
+
 class FileSource : public ByteSource {
 public:
-    FileSource(FILE* file, uint64_t size) : file_(file), size_(size) {}
-    ~FileSource() override { std::fclose(file_); }
+    FileSource(std::shared_ptr<const OpenFile> file, uint64_t size) : file_(std::move(file)), size_(size) {}
 
     size_t read(void* dst, size_t n) override {
-        size_t got = std::fread(dst, 1, n, file_);
-        pos_ += got;
-        return got;
+        char* out = static_cast<char*>(dst);
+        size_t done = 0;
+        while (done < n) {
+            ssize_t got = pread(file_->fd, out + done, n - done, off_t(pos_ + done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += size_t(got);
+        }
+        pos_ += done;
+        return done;
     }
 
     bool seek(uint64_t pos) override {
-        if (pos > size_ || fseeko(file_, off_t(pos), SEEK_SET) != 0) return false;
+        if (pos > size_) return false;
         pos_ = pos;
         return true;
     }
 
     uint64_t tell() const override { return pos_; }
     uint64_t size() const override { return size_; }
+    std::unique_ptr<ByteSource> duplicate() const override { return std::make_unique<FileSource>(file_, size_); }
 
 private:
-    FILE* file_;
+    std::shared_ptr<const OpenFile> file_;
     uint64_t size_;
     uint64_t pos_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<ByteSource> open_stdio_file_source(const char* path, Error* error) {
-    FILE* file = path ? std::fopen(path, "rb") : nullptr;
-    struct stat info;
-    // fopen succeeds on directories; only regular files are playable.
-    if (file == nullptr || fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        if (file) std::fclose(file);
-        *error = Error::file_open;
-        return nullptr;
+std::unique_ptr<ByteSource> open_posix_file_source(const char* path, Error* error) {
+    *error = Error::file_open;
+    int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) return nullptr;
+    std::shared_ptr<const OpenFile> file;
+    try {
+        file = std::make_shared<const OpenFile>(fd);
+    } catch (...) {
+        close(fd);
+        throw;
     }
-    return std::make_unique<FileSource>(file, uint64_t(info.st_size));
+    struct stat info;
+    // Directories open too; only regular files are playable.
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+    *error = Error::none;
+    return std::make_unique<FileSource>(std::move(file), uint64_t(info.st_size));
 }
 
 }  // namespace audio

@@ -19,7 +19,7 @@ std::unique_ptr<OutputDevice> no_output_device(int, uint32_t, Error* error) {
 }  // namespace
 
 const Platform& posix_platform() {
-    static const Platform operations{open_stdio_file_source, no_block_converter, no_output_device};
+    static const Platform operations{open_posix_file_source, no_block_converter, no_output_device};
     return operations;
 }
 

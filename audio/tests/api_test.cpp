@@ -1,6 +1,6 @@
 // The public C calls: initialisation, the errors each call reports, file and
-// memory streams, real-time playback on the null device with auto-free, and
-// decode channels.
+// memory streams, real-time playback on the null device with auto-free,
+// decode channels, and rewinding from the file a stream opened.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -48,6 +48,15 @@ std::vector<uint8_t> sine_wav(uint32_t rate, uint16_t channels, double seconds) 
     layout.rate = rate;
     layout.channels = channels;
     return make_wav(layout, sine(1000, rate, channels, size_t(rate * seconds), 0.5));
+}
+
+// Frames a decode channel delivers before its end.
+size_t frames_decoded(HSTREAM h) {
+    std::vector<float> block(4096);
+    size_t frames = 0;
+    DWORD bytes;
+    while ((bytes = BASS_ChannelGetData(h, block.data(), DWORD(block.size() * 4))) != DWORD(-1)) frames += bytes / 4;
+    return frames;
 }
 
 // The error a failed stream creation from a file reports.
@@ -231,6 +240,23 @@ TEST_F(Api, PlaysInRealTimeOnTheNullDeviceAndFreesItselfAtTheEnd) {
     EXPECT_EQ(BASS_ChannelGetPosition(h), QWORD(-1));
 }
 
+TEST_F(Api, PositionAdvancesInRealTimeAtTheStreamsOwnRate) {
+    // A 22.05 kHz file on a 44.1 kHz output: 22050 frames a second, neither
+    // the output's count nor a pace half or twice as fast.
+    std::string path = write_file("paced.wav", sine_wav(22050, 1, 3.0));
+    HSTREAM h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    using clock = std::chrono::steady_clock;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QWORD first = BASS_ChannelGetPosition(h);
+    auto start = clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    QWORD last = BASS_ChannelGetPosition(h);
+    double seconds = std::chrono::duration<double>(clock::now() - start).count();
+    EXPECT_NEAR(double(last - first) / seconds, 22050.0, 22050.0 * 0.15);
+}
+
 TEST_F(Api, PauseHoldsThePositionOnTheNullDevice) {
     std::string path = write_file("long.wav", sine_wav(44100, 1, 2.0));
     HSTREAM h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_AUTOFREE);
@@ -280,4 +306,52 @@ TEST_F(Api, RealDevicesAreThePlatformsBusiness) {
     EXPECT_FALSE(BASS_Init(1000, 44100, 0, nullptr, nullptr));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DEVICE);
     ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+}
+
+TEST_F(Api, MemoryStreamsPlayTheSectionThatOffsetAndLengthPick) {
+    std::vector<uint8_t> wav = sine_wav(44100, 1, 0.1);
+    std::vector<uint8_t> padded(1000 + wav.size() + 500, 0xAB);
+    std::copy(wav.begin(), wav.end(), padded.begin() + 1000);
+    HSTREAM h = BASS_StreamCreateFile(TRUE, padded.data(), 1000, DWORD(wav.size()), BASS_STREAM_DECODE);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    EXPECT_EQ(frames_decoded(h), 4410u);
+    // Length bounds the section: the data chunk's last 100 frames lie past it.
+    h = BASS_StreamCreateFile(TRUE, padded.data(), 1000, DWORD(wav.size() - 200), BASS_STREAM_DECODE);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    EXPECT_EQ(frames_decoded(h), 4310u);
+    // A section of bytes that are not the file's start is no WAV.
+    EXPECT_EQ(BASS_StreamCreateFile(TRUE, padded.data(), 999, DWORD(wav.size()), 0), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
+}
+
+TEST_F(Api, RewindReadsTheOpenFileNotItsPath) {
+    std::string path = write_file("tone.wav", sine_wav(44100, 1, 1.0));
+    HSTREAM h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    // Renamed, a short file of another format put at its path, then deleted.
+    std::string moved = (dir_ / "moved.wav").string();
+    ASSERT_EQ(std::rename(path.c_str(), moved.c_str()), 0);
+    write_file("tone.wav", sine_wav(8000, 1, 0.05));
+    ASSERT_EQ(std::remove(moved.c_str()), 0);
+
+    ASSERT_TRUE(BASS_ChannelPlay(h, TRUE)) << BASS_ErrorGetCode();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // Still the one-second tone at 44.1 kHz, where the short file would have ended.
+    EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
+    QWORD position = BASS_ChannelGetPosition(h);
+    EXPECT_GT(position, 44100u / 5);
+    EXPECT_LT(position, 44100u);
+    // Rewound again, mid-play: the same file, from its start.
+    ASSERT_TRUE(BASS_ChannelPlay(h, TRUE)) << BASS_ErrorGetCode();
+    EXPECT_LT(BASS_ChannelGetPosition(h), position);
+    EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
+}
+
+TEST_F(Api, AStreamOfAFileThatIsGoneStillRewinds) {
+    std::string path = write_file("gone.wav", sine_wav(22050, 1, 0.3));
+    HSTREAM h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_TRUE(BASS_ChannelPlay(h, TRUE)) << BASS_ErrorGetCode();
+    EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
 }

@@ -1,14 +1,18 @@
-// MP3 frame finding: headers, tags at both ends, junk, the Xing/Info frame,
-// damage in the middle; and what the codec is given.
+// MP3 frame finding: headers, tags at both ends, junk, the Xing/Info frame
+// and its encoder delay and padding, damage in the middle; what the codec is
+// given, and what of its output is kept.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "io/le_bytes.h"
 #include "decode/mp3_frame.h"
+#include "decode/mp3_frame_guard.h"
 #include "decode/mp3_scanner.h"
 #include "decode/probe.h"
+#include "mix/engine.h"
 #include "test_signals.h"
 
 using namespace audio;
@@ -27,6 +31,7 @@ std::vector<uint8_t> frame(uint8_t tag, bool padded = false) {
     uint8_t header[4] = {kHeader128[0], kHeader128[1], uint8_t(kHeader128[2] | (padded ? 2 : 0)), kHeader128[3]};
     EXPECT_TRUE(parse_mp3_header(header, &h));
     std::vector<uint8_t> f(header, header + 4);
+    f.resize(4 + 32, 0);  // side information of a silent frame
     f.resize(h.frame_bytes, tag);
     return f;
 }
@@ -113,6 +118,62 @@ std::vector<uint8_t> tag_range(int from, int to) {
     std::vector<uint8_t> t;
     for (int i = from; i <= to; ++i) t.push_back(uint8_t(i));
     return t;
+}
+
+// An Info frame with a LAME extension that records the encoder's delay and
+// padding. xing_flags picks the optional Xing fields before it.
+std::vector<uint8_t> lame_info_frame(uint32_t delay, uint32_t padding, uint32_t xing_flags = 0x0F,
+                                     const char* encoder = "LAME3.100") {
+    std::vector<uint8_t> f = frame(0);
+    std::memcpy(f.data() + 36, "Info", 4);
+    f[43] = uint8_t(xing_flags);
+    size_t lame = 44;
+    const size_t field_bytes[4] = {4, 4, 100, 4};
+    for (int i = 0; i < 4; ++i)
+        if (xing_flags & (1u << i)) lame += field_bytes[i];
+    std::memcpy(f.data() + lame, encoder, 9);
+    f[lame + 21] = uint8_t(delay >> 4);
+    f[lame + 22] = uint8_t((delay & 0x0F) << 4 | padding >> 8);
+    f[lame + 23] = uint8_t(padding);
+    return f;
+}
+
+// A codec stand-in that numbers the frames it puts out (0, 1, 2, ... on
+// every channel, wrapping at 2^15), so a test sees exactly which of them the
+// decoder kept. Like the real codec, it may hold the first frame back until
+// the next one arrives.
+class CountingConverter : public BlockConverter {
+public:
+    CountingConverter(AudioFormat format, bool holds_first_back)
+        : format_(format), holds_first_back_(holds_first_back) {}
+    AudioFormat output_format() const override { return format_; }
+    bool convert(const uint8_t*, size_t, std::vector<int16_t>& out) override {
+        ++calls_;
+        if (holds_first_back_ && calls_ == 1) return true;
+        size_t frames = holds_first_back_ && calls_ == 2 ? 2 * 1152 : 1152;
+        for (size_t i = 0; i < frames; ++i, ++count_)
+            out.insert(out.end(), format_.channels, int16_t(count_ & 0x7FFF));
+        return true;
+    }
+
+private:
+    AudioFormat format_;
+    bool holds_first_back_;
+    int calls_ = 0;
+    uint32_t count_ = 0;
+};
+
+// Decodes bytes through a CountingConverter; each output frame's number.
+std::vector<int> decode_numbered(const std::vector<uint8_t>& bytes, bool holds_first_back, Error* error) {
+    ConverterFactory counting = [&](const std::vector<uint8_t>&, Error*) {
+        return std::make_unique<CountingConverter>(AudioFormat{44100, 2}, holds_first_back);
+    };
+    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), counting, error);
+    std::vector<int> numbers;
+    if (!decoder) return numbers;
+    std::vector<float> samples = audio_test::decode_all(*decoder);
+    for (size_t i = 0; i < samples.size(); i += 2) numbers.push_back(int(std::lround(samples[i] * 32768)));
+    return numbers;
 }
 
 }  // namespace
@@ -276,8 +337,9 @@ TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
     EXPECT_EQ(le16(&format[28]), 0);
     std::vector<float> samples = audio_test::decode_all(*decoder);
     // The twelve frames, then a silent one (the last header, nothing after
-    // it) that makes a codec holding a frame back give up the last one.
-    EXPECT_EQ(samples.size(), 13u * 1152 * 2);
+    // it) that makes a codec holding a frame back give up the last one; the
+    // output stops after the twelve.
+    EXPECT_EQ(samples.size(), 12u * 1152 * 2);
     std::vector<std::vector<uint8_t>> expected;
     for (int i = 0; i < 12; ++i) expected.push_back(frame(uint8_t(i + 1), i % 3 == 2));
     std::vector<uint8_t> silent(expected.back().size(), 0);
@@ -333,4 +395,178 @@ TEST(Mp3Scanner, EncodedFilesOfEveryVersion) {
         EXPECT_GE(samples, c.rate / 2);
         EXPECT_LE(samples, c.rate / 2 + 4 * 1152);
     }
+}
+
+TEST(Mp3Frame, ReadsTheEncoderDelayAndPaddingFromTheLameExtension) {
+    Mp3FrameHeader h;
+    ASSERT_TRUE(parse_mp3_header(kHeader128, &h));
+    // Whichever optional Xing fields come before it.
+    for (uint32_t flags : {0x0u, 0x1u, 0x5u, 0xFu}) {
+        std::vector<uint8_t> f = lame_info_frame(576, 1234, flags);
+        Mp3EncoderGap gap;
+        ASSERT_TRUE(read_mp3_encoder_gap(f.data(), h, &gap)) << flags;
+        EXPECT_EQ(gap.delay, 576u);
+        EXPECT_EQ(gap.padding, 1234u);
+    }
+    std::vector<uint8_t> lavc = lame_info_frame(0xFFF, 0xABC, 0xF, "Lavc58.91");
+    Mp3EncoderGap gap;
+    ASSERT_TRUE(read_mp3_encoder_gap(lavc.data(), h, &gap));
+    EXPECT_EQ(gap.delay, 0xFFFu);
+    EXPECT_EQ(gap.padding, 0xABCu);
+    // An Info frame of another encoder, without the extension, and an
+    // ordinary frame say nothing.
+    EXPECT_FALSE(read_mp3_encoder_gap(lame_info_frame(576, 100, 0xF, "Xyzzy1.00").data(), h, &gap));
+    EXPECT_FALSE(read_mp3_encoder_gap(frame(0x4C).data(), h, &gap));
+    // The committed fixture, encoded by lame with its tag.
+    std::vector<uint8_t> bytes = audio_test::read_data_file("sine_1k_44100_stereo.mp3");
+    auto source = make_memory_source(bytes.data(), bytes.size());
+    Mp3Scanner scanner(*source);
+    ASSERT_EQ(scanner.open(), Error::none);
+    ASSERT_TRUE(scanner.encoder_gap());
+    EXPECT_EQ(scanner.encoder_gap()->delay, 576u);
+}
+
+TEST(Mp3Decoder, CutsTheEncoderDelayAndPaddingAndTheCodecDelay) {
+    const int kCodecDelay = 529;
+    struct Case {
+        int frames, delay, padding;
+    } cases[] = {
+        {12, 576, 1000},      // lame's usual delay
+        {5, 1105, 1152 + 7},  // padding longer than a frame
+        {2, 576, 1152 * 2 - 576 - 100},  // 100 samples: less than one frame of sound
+    };
+    for (const Case& c : cases) {
+        for (bool holds_first_back : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.frames << " frames, held back " << holds_first_back);
+            std::vector<uint8_t> bytes = concat({lame_info_frame(c.delay, c.padding), frames(c.frames)});
+            Error error = Error::none;
+            std::vector<int> numbers = decode_numbered(bytes, holds_first_back, &error);
+            int encoded = c.frames * 1152 - c.delay - c.padding;
+            ASSERT_EQ(int(numbers.size()), encoded) << int(error);
+            // The codec's output numbered from 0: sample n of the sound is its
+            // sample delay + codec delay + n.
+            for (int i = 0; i < encoded; ++i) ASSERT_EQ(numbers[i], (c.delay + kCodecDelay + i) & 0x7FFF) << i;
+        }
+    }
+}
+
+TEST(Mp3Decoder, WithoutTheEncoderWordTheStartStaysAndTheFramesFedEndIt) {
+    std::vector<uint8_t> plain_info = frame(0);
+    std::memcpy(plain_info.data() + 36, "Xing", 4);
+    for (const auto& bytes : {frames(7), concat({plain_info, frames(7)})}) {
+        Error error = Error::none;
+        std::vector<int> numbers = decode_numbered(bytes, true, &error);
+        ASSERT_EQ(numbers.size(), 7u * 1152) << int(error);
+        EXPECT_EQ(numbers.front(), 0);
+        EXPECT_EQ(numbers.back(), 7 * 1152 - 1);
+    }
+}
+
+TEST(Mp3Decoder, MpegFramesInsideWavAreTrimmedAndFlushedAlike) {
+    std::vector<uint8_t> mp3 = concat({lame_info_frame(576, 700), frames(6)});
+    audio_test::WavLayout layout;
+    layout.tag = 0x55;
+    layout.channels = 2;
+    layout.bits = 0;
+    layout.block_align = 1;
+    std::vector<uint8_t> fmt = audio_test::fmt_body(layout);
+    std::vector<uint8_t> wav = audio_test::WavBuilder().chunk("fmt ", fmt).chunk("data", mp3).build();
+    Error error = Error::none;
+    std::vector<int> numbers = decode_numbered(wav, true, &error);
+    ASSERT_EQ(numbers.size(), 6u * 1152 - 576 - 700) << int(error);
+    EXPECT_EQ(numbers.front(), 576 + 529);
+    // The codec gets the frames one by one, then the silent one.
+    auto log = std::make_shared<FakeConverter::Log>();
+    ConverterFactory logging = [&](const std::vector<uint8_t>& f, Error*) {
+        EXPECT_EQ(f, fmt);  // the file's own format chunk
+        return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
+    };
+    auto decoder = open_decoder(make_memory_source(wav.data(), wav.size()), logging, &error);
+    ASSERT_TRUE(decoder);
+    EXPECT_EQ(decoder->content_type(), ContentType::wav_codec);
+    audio_test::decode_all(*decoder);
+    ASSERT_EQ(log->inputs.size(), 7u);
+    EXPECT_EQ(log->inputs[0], frame(1));
+    EXPECT_EQ(log->inputs[6].size(), log->inputs[5].size());
+    EXPECT_EQ(std::count(log->inputs[6].begin() + 4, log->inputs[6].end(), 0), long(log->inputs[6].size() - 4));
+}
+
+namespace {
+// A frame whose main data begins `back` bytes into earlier frames' data.
+std::vector<uint8_t> frame_reaching_back(uint8_t tag, uint32_t back) {
+    std::vector<uint8_t> f = frame(tag);
+    f[4] = uint8_t(back >> 1);
+    f[5] = uint8_t((back & 1) << 7);
+    return f;
+}
+
+bool side_info_zero(const std::vector<uint8_t>& f) {
+    return std::all_of(f.begin() + 4, f.begin() + 36, [](uint8_t b) { return b == 0; });
+}
+}  // namespace
+
+TEST(Mp3FrameGuard, SilencesGarbageAndWhatBuildsOnIt) {
+    Mp3FrameGuard guard;
+    // Good frames pass untouched, reaching back into earlier ones included.
+    for (std::vector<uint8_t> f : {frame(1), frame_reaching_back(2, 300), frame_reaching_back(3, 500)}) {
+        std::vector<uint8_t> fed = f;
+        EXPECT_FALSE(guard.pass(fed));
+        EXPECT_EQ(fed, f);
+    }
+    // A header that checks out over garbage: big_values beyond 288 and more
+    // bits than the frame holds.
+    std::vector<uint8_t> garbage = frame(0xFF);
+    std::fill(garbage.begin() + 4, garbage.end(), 0xA7);
+    EXPECT_TRUE(guard.pass(garbage));
+    EXPECT_EQ(std::count(garbage.begin() + 4, garbage.end(), 0), long(garbage.size() - 4));
+    // The next frame starts its main data in the garbage: its own bytes stay
+    // (later frames read them) but it decodes to silence.
+    std::vector<uint8_t> after = frame_reaching_back(5, 100);
+    EXPECT_TRUE(guard.pass(after));
+    EXPECT_TRUE(side_info_zero(after));
+    EXPECT_EQ(after.back(), 5);
+    // Then frames reaching back only into good bytes pass again.
+    std::vector<uint8_t> next = frame_reaching_back(6, 350);
+    EXPECT_FALSE(guard.pass(next));
+    // After a resync the bytes before the next frame are not the stream's.
+    guard.break_reservoir();
+    std::vector<uint8_t> resynced = frame_reaching_back(7, 1);
+    EXPECT_TRUE(guard.pass(resynced));
+    std::vector<uint8_t> fresh = frame(8);
+    EXPECT_FALSE(guard.pass(fresh));
+    EXPECT_EQ(guard.silenced(), 3);
+}
+
+TEST(Mp3Decoder, PositionZeroIsTheFirstEncodedSampleAtEveryStart) {
+    std::vector<uint8_t> bytes = concat({lame_info_frame(576, 1000), frames(12)});
+    ConverterFactory counting = [](const std::vector<uint8_t>&, Error*) {
+        return std::make_unique<CountingConverter>(AudioFormat{44100, 2}, true);
+    };
+    Engine engine(44100, counting);
+    Error error = Error::none;
+    uint32_t h = engine.create_stream(audio_test::memory_opener(bytes), StreamOptions{}, &error);
+    ASSERT_NE(h, 0u) << int(error);
+    std::vector<float> out(2 * 4000);
+    auto expect_from_the_first_sample = [&](const char* start) {
+        SCOPED_TRACE(start);
+        engine.render(out.data(), 4000);
+        uint64_t position = 0;
+        engine.position(h, &position);
+        EXPECT_EQ(position, 4000u);
+        // Past the start's short fade-in, output frame i is encoded sample i,
+        // which the codec numbered 576 + 529 + i.
+        for (size_t i = 2000; i < 4000; ++i) ASSERT_NEAR(out[2 * i] * 32768, double(576 + 529 + i), 1e-3) << i;
+    };
+    ASSERT_EQ(engine.play(h, false), Error::none);
+    expect_from_the_first_sample("first play");
+    ASSERT_EQ(engine.play(h, true), Error::none);
+    expect_from_the_first_sample("restart");
+    // Played to its end (12 frames less delay and padding), it starts over.
+    std::vector<float> rest(2 * 12 * 1152);
+    engine.render(rest.data(), 12 * 1152);
+    uint64_t end = 0;
+    engine.position(h, &end);
+    EXPECT_EQ(end, 12u * 1152 - 576 - 1000);
+    ASSERT_EQ(engine.play(h, false), Error::none);
+    expect_from_the_first_sample("play after the end");
 }

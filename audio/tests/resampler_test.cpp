@@ -50,7 +50,7 @@ TEST(Resampler, TonesStayPureAcrossRates) {
         std::vector<float> steady(left.begin() + 4410, left.end() - 4410);
         double spur = worst_spur_db(steady, 44100, 1000);
         std::printf("%u -> 44100: strongest spurious component %.1f dB below the tone\n", in_rate, -spur);
-        EXPECT_LT(spur, -70.0);
+        EXPECT_LT(spur, -94.0);  // the README promises 97 dB at 48 kHz; 97 to 108 measured
         EXPECT_NEAR(rms(steady), 0.5 / std::sqrt(2.0), 0.005);
         EXPECT_NEAR(zero_crossing_frequency(steady, 44100), 1000.0, 0.5);
     }

@@ -68,6 +68,26 @@ std::unique_ptr<audio::BlockConverter> no_codecs(const std::vector<uint8_t>& wav
 // Reads a file of the committed test data.
 std::vector<uint8_t> read_data_file(const std::string& name);
 
+// Bytes in memory (kept alive by the caller) that add up in *count what
+// their readers take.
+class CountingSource : public audio::ByteSource {
+public:
+    CountingSource(const std::vector<uint8_t>& bytes, uint64_t* count)
+        : inner_(audio::make_memory_source(bytes.data(), bytes.size())), count_(count) {}
+    size_t read(void* dst, size_t n) override {
+        size_t got = inner_->read(dst, n);
+        *count_ += got;
+        return got;
+    }
+    bool seek(uint64_t pos) override { return inner_->seek(pos); }
+    uint64_t tell() const override { return inner_->tell(); }
+    uint64_t size() const override { return inner_->size(); }
+
+private:
+    std::unique_ptr<audio::ByteSource> inner_;
+    uint64_t* count_;
+};
+
 // A BlockConverter that records what it is fed and answers each call with
 // `samples_per_call` frames of a constant value.
 class FakeConverter : public audio::BlockConverter {

@@ -12,25 +12,6 @@ using namespace audio_test;
 
 namespace {
 
-// A memory source that counts the bytes read from it.
-class CountingSource : public audio::ByteSource {
-public:
-    CountingSource(const std::vector<uint8_t>& bytes, uint64_t* counter)
-        : inner_(audio::make_memory_source(bytes.data(), bytes.size())), counter_(counter) {}
-    size_t read(void* dst, size_t n) override {
-        size_t got = inner_->read(dst, n);
-        *counter_ += got;
-        return got;
-    }
-    bool seek(uint64_t pos) override { return inner_->seek(pos); }
-    uint64_t tell() const override { return inner_->tell(); }
-    uint64_t size() const override { return inner_->size(); }
-
-private:
-    std::unique_ptr<audio::ByteSource> inner_;
-    uint64_t* counter_;
-};
-
 std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, audio::Error* error) {
     return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), audio_test::no_codecs, error);
 }

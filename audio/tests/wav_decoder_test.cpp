@@ -109,6 +109,89 @@ TEST(WavDecoder, DataSizeUnknownOrLargerThanTheFileMeansToTheEnd) {
     }
 }
 
+namespace {
+
+// Sets the size in a built file's RIFF header.
+void set_riff_size(std::vector<uint8_t>& wav, uint32_t size) {
+    for (int i = 0; i < 4; ++i) wav[4 + i] = uint8_t(size >> (8 * i));
+}
+
+}  // namespace
+
+TEST(WavDecoder, ZeroSizedDataIsEmptyWhenAChunkFollowsOrTheRiffSizeEndsThere) {
+    WavLayout layout;
+    std::vector<uint8_t> data = encode_samples(layout, sine(1000, 44100, 1, 1000, 0.5));
+    // A chunk after an empty data chunk, full of loud bytes: never played.
+    std::vector<uint8_t> followed = WavBuilder()
+                                        .chunk("fmt ", fmt_body(layout))
+                                        .chunk("data", {})
+                                        .chunk("LIST", std::vector<uint8_t>(4000, 0x7F))
+                                        .build();
+    // The RIFF size: where it ends (the header is 12 bytes, fmt and data's
+    // header 32 more), and the frames expected of a data chunk declared 0.
+    const struct { uint32_t riff_size; size_t frames; } cases[] = {
+        {36, 0}, {36 + 1000, 500}, {0, 1000}, {0xFFFFFFFF, 1000}, {36 + 2000, 1000}, {36 + 90000, 1000},
+    };
+    audio::Error error = audio::Error::none;
+    auto decoder = open_bytes(followed, &error);
+    ASSERT_TRUE(decoder) << int(error);
+    EXPECT_EQ(decode_all(*decoder).size(), 0u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.riff_size);
+        std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(layout)).chunk_with_size("data", 0, data).build();
+        set_riff_size(wav, c.riff_size);
+        decoder = open_bytes(wav, &error);
+        ASSERT_TRUE(decoder) << int(error);
+        EXPECT_EQ(decode_all(*decoder).size(), c.frames);
+    }
+}
+
+TEST(WavDecoder, IntegerSamplesMapToTheirExactLevels) {
+    // The lowest code, silence, the highest code and one step above silence,
+    // for each width: a DC offset or a wrong scale shows at once.
+    for (int bytes = 1; bytes <= 4; ++bytes) {
+        SCOPED_TRACE(bytes);
+        int64_t half = int64_t(1) << (8 * bytes - 1);
+        const int64_t codes[] = {-half, 0, half - 1, 1};
+        WavLayout layout;
+        layout.bits = uint16_t(8 * bytes);
+        std::vector<uint8_t> data;
+        for (int64_t code : codes) {
+            uint64_t stored = uint64_t(bytes == 1 ? code + 128 : code);  // 8-bit WAV is unsigned
+            for (int i = 0; i < bytes; ++i) data.push_back(uint8_t(stored >> (8 * i)));
+        }
+        std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt_body(layout)).chunk("data", data).build();
+        audio::Error error = audio::Error::none;
+        auto decoder = open_bytes(wav, &error);
+        ASSERT_TRUE(decoder) << int(error);
+        std::vector<float> samples = decode_all(*decoder);
+        ASSERT_EQ(samples.size(), 4u);
+        for (size_t i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(samples[i], float(double(codes[i]) / double(half))) << i;
+    }
+}
+
+TEST(WavDecoder, FmtChunkShorterThanSixteenBytesIsRefused) {
+    // The 14 bytes of a format without its bits field, for a compressed tag
+    // that a codec would take: refused before any codec sees it.
+    WavLayout layout;
+    layout.tag = 0x11;
+    layout.bits = 4;
+    layout.block_align = 256;
+    std::vector<uint8_t> fmt = fmt_body(layout);
+    fmt.resize(14);
+    bool codec_asked = false;
+    audio::ConverterFactory any_codec = [&](const std::vector<uint8_t>&, audio::Error*) {
+        codec_asked = true;
+        return std::make_unique<FakeConverter>(audio::AudioFormat{44100, 1}, 505,
+                                               std::make_shared<FakeConverter::Log>());
+    };
+    std::vector<uint8_t> wav = WavBuilder().chunk("fmt ", fmt).chunk("data", std::vector<uint8_t>(1024)).build();
+    audio::Error error = audio::Error::none;
+    EXPECT_FALSE(open_bytes(wav, &error, any_codec));
+    EXPECT_EQ(error, audio::Error::bad_file_format);
+    EXPECT_FALSE(codec_asked);
+}
+
 TEST(WavDecoder, TruncatedAndInvalidHeadersAreRefused) {
     WavLayout layout;
     std::vector<uint8_t> good = make_wav(layout, sine(1000, 44100, 1, 100, 0.5));

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "block_feed.h"
 #include "wave_format_ex.h"
 #include "win_platform.h"
 
@@ -51,7 +52,9 @@ WAVEFORMATEX pcm16_format(DWORD rate, WORD channels) {
 
 class AcmConverter final : public BlockConverter {
 public:
-    AcmConverter(HACMSTREAM stream, const WAVEFORMATEX& output) : stream_(stream), output_(output) {}
+    // block_bytes: what to drop when the codec rejects input (see BlockFeed).
+    AcmConverter(HACMSTREAM stream, const WAVEFORMATEX& output, size_t block_bytes)
+        : stream_(stream), output_(output), feed_(block_bytes, kMaxChunk) {}
 
     // Closes the codec's stream; its output so far is already delivered.
     ~AcmConverter() override { acmStreamClose(stream_, 0); }
@@ -64,33 +67,20 @@ public:
         return AudioFormat{output_.nSamplesPerSec, output_.nChannels};
     }
 
-    // Converts what is pending plus the new bytes. Codecs take whole blocks
-    // only; the rest of a partial block waits for the next call.
+    // Codecs take whole blocks only; the rest of a partial block waits for
+    // the next call, and a block the codec rejects is left out.
     bool convert(const uint8_t* in, size_t n, std::vector<int16_t>& out) override {
-        pending_.insert(pending_.end(), in, in + n);
-        size_t offset = 0;
-        bool ok = true;
-        while (ok && offset < pending_.size()) {
-            size_t chunk = std::min(pending_.size() - offset, kMaxChunk);
-            size_t used = 0;
-            ok = convert_chunk(pending_.data() + offset, chunk, out, &used);
-            if (used == 0) break;  // not even one whole block yet
-            offset += used;
-        }
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(offset));
-        return ok;
+        return feed_.convert(in, n, out, [this](uint8_t* src, size_t length, std::vector<int16_t>& pcm,
+                                                size_t* used) { return convert_chunk(src, length, pcm, used); });
     }
 
 private:
     // One acmStreamConvert over src; *used receives the input bytes taken.
-    bool convert_chunk(uint8_t* src, size_t n, std::vector<int16_t>& out, size_t* used) {
+    BlockFeed::Outcome convert_chunk(uint8_t* src, size_t n, std::vector<int16_t>& out, size_t* used) {
         DWORD dst_size = 0;
         if (acmStreamSize(stream_, static_cast<DWORD>(n), &dst_size, ACM_STREAMSIZEF_SOURCE) != 0 ||
-            dst_size == 0) {
-            // Less than one block: the codec cannot size it, so it waits.
-            *used = 0;
-            return true;
-        }
+            dst_size == 0)
+            return BlockFeed::Outcome::needs_more;  // less than one block: the codec cannot size it
         dst_.resize(std::max<size_t>(dst_size, dst_.size()));
 
         ACMSTREAMHEADER header = {};
@@ -99,27 +89,28 @@ private:
         header.cbSrcLength = static_cast<DWORD>(n);
         header.pbDst = dst_.data();
         header.cbDstLength = static_cast<DWORD>(dst_.size());
-        if (acmStreamPrepareHeader(stream_, &header, 0) != 0) return false;
+        if (acmStreamPrepareHeader(stream_, &header, 0) != 0) return BlockFeed::Outcome::rejected;
 
         DWORD flags = ACM_STREAMCONVERTF_BLOCKALIGN;
         if (first_) flags |= ACM_STREAMCONVERTF_START;
         MMRESULT result = acmStreamConvert(stream_, &header, flags);
         acmStreamUnprepareHeader(stream_, &header, 0);
-        if (result != 0) return false;
+        if (result != 0) return BlockFeed::Outcome::rejected;
         first_ = false;
 
         size_t samples = header.cbDstLengthUsed / sizeof(int16_t);
         const int16_t* pcm = reinterpret_cast<const int16_t*>(dst_.data());
         out.insert(out.end(), pcm, pcm + samples);
         *used = std::min<size_t>(header.cbSrcLengthUsed, n);
-        return true;
+        // A codec that takes nothing waits for more input.
+        return *used == 0 ? BlockFeed::Outcome::needs_more : BlockFeed::Outcome::converted;
     }
 
     HACMSTREAM stream_;
     WAVEFORMATEX output_;
-    bool first_ = true;             // the next conversion starts the stream
-    std::vector<uint8_t> pending_;  // input not yet taken by the codec
-    std::vector<uint8_t> dst_;      // output of one conversion
+    BlockFeed feed_;
+    bool first_ = true;         // the next conversion starts the stream
+    std::vector<uint8_t> dst_;  // output of one conversion
 };
 
 // Opens a non-real-time ACM stream from source to 16-bit PCM; on success
@@ -160,7 +151,11 @@ std::unique_ptr<BlockConverter> open_block_converter(const std::vector<uint8_t>&
     HACMSTREAM stream = open_stream(source.get(), &output);
     if (stream == nullptr) return nullptr;
 
-    AcmConverter* converter = new (std::nothrow) AcmConverter(stream, output);
+    // MP3 arrives a frame per call, so a rejection drops that frame; other
+    // codecs lose one block.
+    WAVEFORMATEX* format = source.get();
+    size_t block_bytes = format->wFormatTag == WAVE_FORMAT_MPEGLAYER3 ? 0 : std::max<WORD>(format->nBlockAlign, 1);
+    AcmConverter* converter = new (std::nothrow) AcmConverter(stream, output, block_bytes);
     if (converter == nullptr) {
         acmStreamClose(stream, 0);
         *error = Error::no_memory;

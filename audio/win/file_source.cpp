@@ -1,9 +1,11 @@
 // Audio files on Windows: a ByteSource over a file handle with a small read
-// buffer, so memory stays the same however long the file is.
+// buffer, so memory stays the same however long the file is. Reads name
+// their offset, so that several readers can share one open handle.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "win_platform.h"
@@ -15,13 +17,20 @@ namespace {
 // size turns those into few system calls.
 constexpr size_t kReadBufferSize = 16 * 1024;
 
+// One open file handle, closed when its last reader goes; a rename or
+// delete that waited for that then completes.
+struct OpenFile {
+    explicit OpenFile(HANDLE handle) : handle(handle) {}
+    ~OpenFile() { CloseHandle(handle); }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    const HANDLE handle;
+};
+
 class FileSource final : public ByteSource {
 public:
-    // Takes ownership of an open file handle whose size is already known.
-    FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
-
-    // Closes the file; a rename or delete that waited for that completes.
-    ~FileSource() override { CloseHandle(file_); }
+    // A reader of an open file whose size is already known.
+    FileSource(std::shared_ptr<const OpenFile> file, uint64_t size) : file_(std::move(file)), size_(size) {}
 
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
@@ -62,24 +71,30 @@ public:
     uint64_t tell() const override { return pos_; }
     uint64_t size() const override { return size_; }
 
+    // Another reader of the same handle: the file as it was opened, even
+    // after a rename, a delete or a new file at its path.
+    std::unique_ptr<ByteSource> duplicate() const override { return std::make_unique<FileSource>(file_, size_); }
+
 private:
     // Reads up to n bytes at absolute offset pos straight from the file;
-    // returns how many arrived (0 at the end or on an error).
+    // returns how many arrived (0 at the end or on an error). The offset goes
+    // with each read, never through the handle's shared file pointer.
     size_t read_at(uint64_t pos, uint8_t* dst, size_t n) {
-        LARGE_INTEGER where;
-        where.QuadPart = static_cast<LONGLONG>(pos);
-        if (!SetFilePointerEx(file_, where, nullptr, FILE_BEGIN)) return 0;
         size_t done = 0;
         while (done < n) {
+            uint64_t where = pos + done;
+            OVERLAPPED at = {};
+            at.Offset = static_cast<DWORD>(where);
+            at.OffsetHigh = static_cast<DWORD>(where >> 32);
             DWORD chunk = static_cast<DWORD>(std::min<size_t>(n - done, 1u << 30));
             DWORD got = 0;
-            if (!ReadFile(file_, dst + done, chunk, &got, nullptr) || got == 0) break;
+            if (!ReadFile(file_->handle, dst + done, chunk, &got, &at) || got == 0) break;
             done += got;
         }
         return done;
     }
 
-    HANDLE file_;
+    std::shared_ptr<const OpenFile> file_;
     uint64_t size_;
     uint64_t pos_ = 0;
     uint64_t buffer_pos_ = 0;  // file offset of buffer_[0]
@@ -110,14 +125,17 @@ std::unique_ptr<ByteSource> open_file_source(const char* path, Error* error) {
         return nullptr;
     }
 
-    FileSource* source = new (std::nothrow) FileSource(file, static_cast<uint64_t>(size.QuadPart));
-    if (source == nullptr) {
-        CloseHandle(file);
+    try {
+        auto open = std::make_shared<const OpenFile>(file);
+        file = INVALID_HANDLE_VALUE;  // owned by `open` from here on
+        auto source = std::make_unique<FileSource>(std::move(open), static_cast<uint64_t>(size.QuadPart));
+        *error = Error::none;
+        return source;
+    } catch (const std::bad_alloc&) {
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         *error = Error::no_memory;
         return nullptr;
     }
-    *error = Error::none;
-    return std::unique_ptr<ByteSource>(source);
 }
 
 }  // namespace audio

@@ -31,6 +31,29 @@ bool has_xing_tag(const uint8_t* frame, size_t at, size_t frame_bytes) {
            (std::memcmp(frame + at, "Xing", 4) == 0 || std::memcmp(frame + at, "Info", 4) == 0);
 }
 
+// Where the Xing/Info tag of an info frame starts; 0 when there is none.
+size_t xing_tag_at(const uint8_t* frame, const Mp3FrameHeader& h) {
+    size_t at = xing_offset(h);
+    if (has_xing_tag(frame, at, h.frame_bytes)) return at;
+    if (h.crc && has_xing_tag(frame, at + 2, h.frame_bytes)) return at + 2;
+    return 0;
+}
+
+// The Xing fields present by their flags: frame count, byte count, seek
+// table, quality; their sizes in bytes.
+constexpr uint32_t kXingFieldFlags[4] = {1, 2, 4, 8};
+constexpr size_t kXingFieldBytes[4] = {4, 4, 100, 4};
+// The LAME extension: a 9-byte encoder name, then revision, lowpass, replay
+// gain (8), flags and bitrate before the 3 bytes of delay and padding.
+constexpr size_t kLameExtensionBytes = 36;
+constexpr size_t kLameGapAt = 21;
+
+// Encoders that write the LAME extension (LAME itself, and libavcodec).
+bool known_lame_encoder(const uint8_t* name) {
+    return std::memcmp(name, "LAME", 4) == 0 || std::memcmp(name, "Lavc", 4) == 0 ||
+           std::memcmp(name, "Lavf", 4) == 0;
+}
+
 }  // namespace
 
 bool parse_mp3_header(const uint8_t* p, Mp3FrameHeader* h) {
@@ -60,12 +83,24 @@ bool same_mp3_stream(const Mp3FrameHeader& a, const Mp3FrameHeader& b) {
 }
 
 bool is_mp3_info_frame(const uint8_t* frame, const Mp3FrameHeader& h) {
-    size_t at = xing_offset(h);
-    if (has_xing_tag(frame, at, h.frame_bytes) || (h.crc && has_xing_tag(frame, at + 2, h.frame_bytes)))
-        return true;
+    if (xing_tag_at(frame, h) != 0) return true;
     // VBRI sits at a fixed place, 32 bytes after the header.
     const size_t vbri = kMp3HeaderBytes + 32;
     return vbri + 4 <= h.frame_bytes && std::memcmp(frame + vbri, "VBRI", 4) == 0;
+}
+
+bool read_mp3_encoder_gap(const uint8_t* frame, const Mp3FrameHeader& h, Mp3EncoderGap* gap) {
+    size_t at = xing_tag_at(frame, h);
+    if (at == 0 || at + 8 > h.frame_bytes) return false;
+    uint32_t flags = uint32_t(frame[at + 4]) << 24 | uint32_t(frame[at + 5]) << 16 | frame[at + 6] << 8 | frame[at + 7];
+    size_t lame = at + 8;
+    for (int i = 0; i < 4; ++i)
+        if (flags & kXingFieldFlags[i]) lame += kXingFieldBytes[i];
+    if (lame + kLameExtensionBytes > h.frame_bytes || !known_lame_encoder(frame + lame)) return false;
+    const uint8_t* p = frame + lame + kLameGapAt;
+    gap->delay = uint32_t(p[0]) << 4 | p[1] >> 4;
+    gap->padding = uint32_t(p[1] & 0x0F) << 8 | p[2];
+    return true;
 }
 
 std::vector<uint8_t> mp3_wave_format(const Mp3FrameHeader& h) {

@@ -1,5 +1,6 @@
 // MPEG audio Layer III frame headers: parsing and checking them, spotting the
-// Xing/Info/VBRI header frame, and describing the stream to a codec.
+// Xing/Info/VBRI header frame and the encoder's delay and padding in it, and
+// describing the stream to a codec.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +34,17 @@ bool same_mp3_stream(const Mp3FrameHeader& a, const Mp3FrameHeader& b);
 // True when a whole frame is a Xing, Info or VBRI header frame, which carries
 // stream information instead of audio.
 bool is_mp3_info_frame(const uint8_t* frame, const Mp3FrameHeader& header);
+
+// Silence the encoder added around the sound, in samples per channel: its
+// delay before the first sample, and the padding that fills the last frame.
+struct Mp3EncoderGap {
+    uint32_t delay = 0;
+    uint32_t padding = 0;
+};
+
+// Reads the delay and padding from the LAME extension of a Xing/Info header
+// frame. False when the frame carries no such extension.
+bool read_mp3_encoder_gap(const uint8_t* frame, const Mp3FrameHeader& header, Mp3EncoderGap* gap);
 
 // The MPEGLAYER3WAVEFORMAT bytes a codec needs to decode this stream.
 std::vector<uint8_t> mp3_wave_format(const Mp3FrameHeader& header);

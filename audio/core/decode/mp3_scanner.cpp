@@ -30,7 +30,7 @@ bool syncsafe_size(const uint8_t* p, uint32_t* size) {
 }  // namespace
 
 bool Mp3Scanner::skip_id3v2() {
-    const uint64_t file_size = source_.size();
+    const uint64_t file_size = audio_end_;
     while (true) {
         const uint8_t* p = window_.get(audio_begin_, kId3v2HeaderBytes);
         uint32_t size = 0;
@@ -101,13 +101,15 @@ int64_t Mp3Scanner::find_sync(uint64_t from, uint64_t limit, int chain, const Mp
 }
 
 Error Mp3Scanner::open() {
-    audio_end_ = source_.size();
+    audio_end_ = std::min(audio_end_, source_.size());
     if (!skip_id3v2()) return Error::bad_file_format;
     bool tagged = audio_begin_ > 0;
     trim_end_tags();
     int64_t first = find_sync(audio_begin_, audio_begin_ + kMaxLeadingJunk, kSyncChain, nullptr, &first_);
     if (first < 0) return tagged ? Error::bad_file_format : Error::not_this_format;
     first_offset_ = pos_ = uint64_t(first);
+    const uint8_t* frame = window_.get(first_offset_, first_.frame_bytes);
+    has_gap_ = frame && is_mp3_info_frame(frame, first_) && read_mp3_encoder_gap(frame, first_, &gap_);
     return Error::none;
 }
 

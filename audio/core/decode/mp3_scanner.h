@@ -15,13 +15,20 @@ namespace audio {
 
 class Mp3Scanner {
 public:
-    explicit Mp3Scanner(ByteSource& source) : source_(source), window_(source) {}
+    // Scans the whole source, or only its bytes [begin, end) (the data chunk
+    // of a WAV file).
+    explicit Mp3Scanner(ByteSource& source) : Mp3Scanner(source, 0, source.size()) {}
+    Mp3Scanner(ByteSource& source, uint64_t begin, uint64_t end)
+        : source_(source), window_(source), audio_begin_(begin), audio_end_(end) {}
 
     // Locates the audio and its first frame. Returns Error::none,
     // not_this_format (no frames found) or bad_file_format (tags but no frames).
     Error open();
     // The first audio frame's header: the stream's format.
     const Mp3FrameHeader& first_header() const { return first_; }
+    // The encoder's delay and padding from the LAME extension of the
+    // Xing/Info frame; null when the file does not say.
+    const Mp3EncoderGap* encoder_gap() const { return has_gap_ ? &gap_ : nullptr; }
     // Copies the next audio frame into frame; false at the end.
     bool next_frame(std::vector<uint8_t>& frame);
 
@@ -51,6 +58,8 @@ private:
     Mp3FrameHeader first_;
     bool at_first_frame_ = true;
     bool skipped_info_ = false;
+    bool has_gap_ = false;
+    Mp3EncoderGap gap_;
     int resyncs_ = 0;
 };
 

@@ -56,8 +56,8 @@ private:
     AudioFormat format_;
 };
 
-// Compressed WAV data handed to the codec in whole blocks (MP3 in raw chunks,
-// as its frames do not line up with any block size).
+// Compressed WAV data handed to the codec in whole blocks (MP3 frames go
+// through the MP3 decoder; data where it finds none, in raw chunks).
 class CodecWavDecoder : public CodecDecoder {
 public:
     CodecWavDecoder(std::unique_ptr<ByteSource> source, const WavLayout& layout,
@@ -111,6 +111,10 @@ std::unique_ptr<Decoder> open_codec_wav(std::unique_ptr<ByteSource>& source,
     if (layout.block_align == 0 && layout.format_tag != kWaveFormatMp3) {
         *error = Error::bad_file_format;
         return nullptr;
+    }
+    if (layout.format_tag == kWaveFormatMp3) {
+        std::unique_ptr<Decoder> mp3 = open_mp3_wav_decoder(source, layout, converters, error);
+        if (mp3 || *error != Error::not_this_format) return mp3;
     }
     std::unique_ptr<BlockConverter> converter = converters(layout.fmt_chunk, error);
     if (!converter) return nullptr;

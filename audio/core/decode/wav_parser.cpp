@@ -1,6 +1,7 @@
 // RIFF/WAVE parsing: one function per chunk, each checking its sizes.
 #include "decode/wav_parser.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "io/le_bytes.h"
@@ -10,6 +11,7 @@ namespace audio {
 namespace {
 
 constexpr uint32_t kDataToEnd = 0xFFFFFFFF;  // streaming writers' "size unknown"
+constexpr uint64_t kUnknownEnd = UINT64_MAX;  // a RIFF size that bounds nothing
 // The tail shared by every KSDATAFORMAT_SUBTYPE GUID built from a format tag.
 const uint8_t kSubformatGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -17,12 +19,15 @@ const uint8_t kSubformatGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80
 // Reads exactly n bytes or reports that the file is shorter.
 bool read_exact(ByteSource& source, void* dst, size_t n) { return source.read(dst, n) == n; }
 
-// Checks the 12-byte RIFF header.
-Error parse_riff_header(ByteSource& source) {
+// Checks the 12-byte RIFF header and notes where its size says the file
+// ends (kUnknownEnd when a streaming writer left it at 0 or all ones).
+Error parse_riff_header(ByteSource& source, uint64_t* riff_end) {
     uint8_t header[12];
     if (!read_exact(source, header, sizeof header)) return Error::not_this_format;
     if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0)
         return Error::not_this_format;
+    uint32_t size = le32(header + 4);
+    *riff_end = size == 0 || size == kDataToEnd ? kUnknownEnd : 8 + uint64_t(size);
     return Error::none;
 }
 
@@ -53,20 +58,41 @@ Error parse_fmt_chunk(ByteSource& source, uint32_t size, WavLayout* layout) {
     return Error::none;
 }
 
-// Notes where the data chunk lies; its size may be unknown (0 or all ones)
-// or larger than the file, and then the data runs to the end of the file.
-void parse_data_chunk(ByteSource& source, uint32_t size, WavLayout* layout) {
+// True when a chunk header that fits in the file starts at pos: an id of
+// printable characters and a size that does not run past the end.
+bool chunk_starts_at(ByteSource& source, uint64_t pos) {
+    uint8_t header[8];
+    if (!source.seek(pos) || !read_exact(source, header, sizeof header)) return false;
+    for (int i = 0; i < 4; ++i) {
+        if (header[i] < 0x20 || header[i] > 0x7E) return false;
+    }
+    return pos + sizeof header + le32(header + 4) <= source.size();
+}
+
+// The bytes of a data chunk declared with size 0 and starting at `start`.
+// Streaming writers leave 0 there for "unknown", but 0 is also an honest
+// empty chunk: it is empty when another chunk follows or the RIFF size ends
+// the file here, and otherwise runs to the RIFF's end or the file's.
+uint64_t zero_sized_data(ByteSource& source, uint64_t start, uint64_t riff_end) {
+    if (riff_end <= start || chunk_starts_at(source, start)) return 0;
+    return std::min(riff_end, source.size()) - start;
+}
+
+// Notes where the data chunk lies. A size of all ones ("unknown") or one
+// larger than the file runs to the end of the file; 0 is weighed above.
+void parse_data_chunk(ByteSource& source, uint32_t size, uint64_t riff_end, WavLayout* layout) {
     uint64_t start = source.tell();
     uint64_t available = source.size() - start;
     layout->data_offset = start;
-    bool to_end = size == 0 || size == kDataToEnd || size > available;
-    layout->data_size = to_end ? available : size;
+    if (size == 0) layout->data_size = zero_sized_data(source, start, riff_end);
+    else layout->data_size = size == kDataToEnd || size > available ? available : size;
 }
 
 }  // namespace
 
 Error parse_wav(ByteSource& source, WavLayout* layout) {
-    if (Error error = parse_riff_header(source); error != Error::none) return error;
+    uint64_t riff_end = kUnknownEnd;
+    if (Error error = parse_riff_header(source, &riff_end); error != Error::none) return error;
     bool have_fmt = false, have_data = false;
     uint8_t chunk[8];
     while (read_exact(source, chunk, sizeof chunk)) {
@@ -76,7 +102,7 @@ Error parse_wav(ByteSource& source, WavLayout* layout) {
             if (Error error = parse_fmt_chunk(source, size, layout); error != Error::none) return error;
             have_fmt = true;
         } else if (std::memcmp(chunk, "data", 4) == 0 && !have_data) {
-            parse_data_chunk(source, size, layout);
+            parse_data_chunk(source, size, riff_end, layout);
             have_data = true;
         }
         if (have_fmt && have_data) return Error::none;

@@ -18,6 +18,11 @@ public:
     virtual bool seek(uint64_t pos) = 0;
     virtual uint64_t tell() const = 0;
     virtual uint64_t size() const = 0;
+    // A new reader of the same bytes at position 0, with a position of its
+    // own: for a file, the same open file, never the path again. Safe to
+    // call while another thread reads this source. Null from a source that
+    // cannot be read twice (the default).
+    virtual std::unique_ptr<ByteSource> duplicate() const { return nullptr; }
 };
 
 // Bytes owned by the caller, which must outlive the source.

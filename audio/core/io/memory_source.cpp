@@ -28,6 +28,9 @@ public:
 
     uint64_t tell() const override { return pos_; }
     uint64_t size() const override { return size_; }
+    std::unique_ptr<ByteSource> duplicate() const override {
+        return std::make_unique<MemorySource>(data_, size_);
+    }
 
 private:
     const uint8_t* data_;

@@ -31,6 +31,11 @@ public:
 
     uint64_t tell() const override { return pos_; }
     uint64_t size() const override { return length_; }
+    std::unique_ptr<ByteSource> duplicate() const override {
+        std::unique_ptr<ByteSource> inner = inner_->duplicate();
+        if (!inner) return nullptr;
+        return std::make_unique<SectionSource>(std::move(inner), offset_, length_);
+    }
 
 private:
     std::unique_ptr<ByteSource> inner_;

@@ -1,9 +1,11 @@
 // The Windows file source: contents, seeking and sizes through the read
-// buffer, errors, and that an open file can still be renamed and deleted.
+// buffer, errors, that an open file can still be renamed and deleted, and
+// that its duplicates read that open file, not whatever has its path now.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -142,26 +144,42 @@ TEST(FileSource, MissingFileDirectoryAndEmptyNameFailWithFileOpen) {
     }
 }
 
-TEST(FileSource, OpenFileCanBeRenamedAndDeletedWhileReading) {
+TEST(FileSource, OpenFileAndItsDuplicatesReadOnThroughRenameReplaceAndDelete) {
     TempFolder folder;
-    std::vector<uint8_t> bytes = pattern(50000);
+    std::vector<uint8_t> bytes = pattern(70000);
     std::string original = folder.file("playing.wav");
     std::string renamed = folder.file("renamed.wav");
     write_file(original, bytes);
     auto source = open_ok(original);
     ASSERT_TRUE(source);
-
-    EXPECT_TRUE(MoveFileA(original.c_str(), renamed.c_str())) << GetLastError();
-    std::vector<uint8_t> got(bytes.size());
-    EXPECT_EQ(source->read(got.data(), got.size()), bytes.size());
-    EXPECT_EQ(got, bytes);
-
-    EXPECT_TRUE(DeleteFileA(renamed.c_str())) << GetLastError();
-    // Reading on from an open, deleted file still works on Windows.
     ASSERT_TRUE(source->seek(100));
-    uint8_t byte = 0;
-    EXPECT_EQ(source->read(&byte, 1), 1u);
-    EXPECT_EQ(byte, bytes[100]);
+
+    // Renamed, another file put at its path, then deleted: a duplicate made
+    // now still reads the file that was opened, from its start.
+    EXPECT_TRUE(MoveFileA(original.c_str(), renamed.c_str())) << GetLastError();
+    write_file(original, std::vector<uint8_t>(500, 0xEE));
+    EXPECT_TRUE(DeleteFileA(renamed.c_str())) << GetLastError();
+    std::unique_ptr<audio::ByteSource> copy = source->duplicate();
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->size(), bytes.size());
+    EXPECT_EQ(copy->tell(), 0u);
+
+    // Interleaved reads keep their own positions.
+    std::vector<uint8_t> from_copy(30000), from_source(30000);
+    ASSERT_EQ(copy->read(from_copy.data(), 20000), 20000u);
+    ASSERT_EQ(source->read(from_source.data(), 30000), 30000u);
+    ASSERT_EQ(copy->read(from_copy.data() + 20000, 10000), 10000u);
+    EXPECT_TRUE(std::equal(from_copy.begin(), from_copy.end(), bytes.begin()));
+    EXPECT_TRUE(std::equal(from_source.begin(), from_source.end(), bytes.begin() + 100));
+
+    // The file stays open while any reader of it is left.
+    source.reset();
+    std::unique_ptr<audio::ByteSource> last = copy->duplicate();
+    copy.reset();
+    ASSERT_TRUE(last && last->seek(bytes.size() - 10));
+    uint8_t tail[10];
+    EXPECT_EQ(last->read(tail, 10), 10u);
+    EXPECT_TRUE(std::equal(tail, tail + 10, bytes.end() - 10));
 }
 
 TEST(FileSource, OpensNamesWithCharactersOfTheAnsiCodePage) {

@@ -1,0 +1,25 @@
+// Streams read their files as they play: creation reads the headers, and
+// playing reads about as much as it has played, never the whole file.
+#include <gtest/gtest.h>
+
+#include "mix/engine.h"
+#include "test_signals.h"
+
+using namespace audio_test;
+
+TEST(StreamReading, CreationReadsTheHeadersAndPlayingReadsAsItGoes) {
+    WavLayout layout;
+    std::vector<uint8_t> wav = make_wav(layout, sine(1000, 44100, 1, 44100 * 60, 0.5));  // 5 MB
+    uint64_t bytes_read = 0;
+    audio::Engine engine(44100);
+    audio::Error error = audio::Error::none;
+    uint32_t h = engine.create_stream(
+        [&](audio::Error*) { return std::make_unique<CountingSource>(wav, &bytes_read); }, {}, &error);
+    ASSERT_NE(h, 0u) << int(error);
+    EXPECT_LT(bytes_read, 64u * 1024);
+    engine.play(h, false);
+    std::vector<float> out(2 * 44100);
+    engine.render(out.data(), 44100);  // one second: 88 kB of samples
+    EXPECT_GT(bytes_read, 88200u);
+    EXPECT_LT(bytes_read, 88200u + 128 * 1024);
+}

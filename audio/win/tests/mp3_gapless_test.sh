@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# MP3 to the sample against mpg123: encodes a chirp that starts at a known
+# sample (0.1 s of silence, then 0.9 s of sound) with lame at 44.1, 32,
+# 22.05 and 8 kHz, mono and stereo, CBR and VBR, with and without its tag,
+# and a file shorter than one frame; decodes each with mpg123 (gapless) and
+# has mp3_gapless_check compare the library's decoding with it. Then the
+# same check over a file with garbage in some frames.
+#
+#   mp3_gapless_test.sh MP3_GAPLESS_CHECK.exe
+#
+# Needs sox, lame and mpg123 (scripts/install-deps.sh) and the test
+# environment (WINE).
+set -euo pipefail
+program=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Bitrates lame keeps each rate at (it resamples below its limits).
+cbr_kbps() { case $1 in 44100|32000) echo 128 ;; 22050) echo 64 ;; *) echo 32 ;; esac; }
+
+list="$work/cases.txt"
+: > "$list"
+# encode NAME SOURCE.wav TAGGED LAME-OPTIONS...
+encode() {
+  local name=$1 src=$2 tagged=$3
+  shift 3
+  lame --quiet "$@" "$src" "$work/$name.mp3"
+  mpg123 -q -w "$work/$name.ref.wav" "$work/$name.mp3"
+  echo "Z:$work/$name.mp3 $work/$name.ref.wav $work/$(basename "$src") $tagged" >> "$list"
+}
+
+for rate in 44100 32000 22050 8000; do
+  for channels in 1 2; do
+    src="$work/src_${rate}_$channels.wav"
+    sox -n -r "$rate" -c "$channels" -b 16 "$src" synth 0.9 sine 200-$((rate * 3 / 8)) vol 0.5 pad 0.1 0
+    b=$(cbr_kbps "$rate")
+    encode "cbr_${rate}_$channels" "$src" tagged -b "$b"
+    encode "cbr_${rate}_${channels}_untagged" "$src" untagged -b "$b" -t
+    encode "vbr_${rate}_$channels" "$src" tagged -V 4
+    encode "vbr_${rate}_${channels}_untagged" "$src" untagged -V 4 -t
+  done
+done
+# 100 samples: less than one frame of sound.
+short="$work/short.wav"
+sox -n -r 44100 -c 2 -b 16 "$short" synth 100s sine 1000 vol 0.5
+encode short_tagged "$short" tagged -b 128
+encode short_untagged "$short" untagged -b 128 -t
+
+# The reference decoder's paths are read by this script's tools, the MP3s by
+# the Windows program (drive Z: is the host's root).
+sed -i 's| /| Z:/|g' "$list"
+"${WINE:-wine}" "$program" "Z:$list"
+
+# Damage: frames with intact headers and garbage bodies in a tagless file.
+lame --quiet -b 128 -t "$work/src_44100_2.wav" "$work/damaged.mp3"
+mpg123 -q -w "$work/damaged.ref.wav" "$work/damaged.mp3"
+"${WINE:-wine}" "$program" --damage "Z:$work/damaged.mp3" "Z:$work/damaged.ref.wav"
