@@ -28,3 +28,13 @@ run: build
 
 clean:
 	rm -rf build
+
+# Long runs outside make test: the leak watch over thousands of stream cycles,
+# and every fuzzer for FUZZ_SECONDS each (make fuzz FUZZ_SECONDS=60).
+.PHONY: soak fuzz
+FUZZ_SECONDS ?= 600
+soak: deps
+	bash scripts/soak.sh
+
+fuzz: deps
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)

@@ -8,6 +8,7 @@
 
 #include "bass.h"
 #include "decode/format_limits.h"
+#include "diagnostics.h"
 #include "host_platform.h"
 #include "mix/engine.h"
 #include "mix/null_device.h"
@@ -220,4 +221,9 @@ DWORD BASSAPI BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
         return 0;
     });
     return bytes;
+}
+
+size_t audio::library_stream_count() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_engine ? g_engine->held_stream_count() : 0;
 }

@@ -229,6 +229,22 @@ TEST(Engine, StopReleasesAnAutoFreeStreamAfterItsFade) {
     EXPECT_EQ(left.back(), 0.0f);
 }
 
+TEST(Engine, HeldStreamsCountThoseFadingOutUntilTheMixerLetsThemGo) {
+    Engine engine(kOut);
+    uint32_t playing = create(engine, dc_wav(1.0));
+    uint32_t idle = create(engine, dc_wav(1.0));
+    engine.play(playing, false);
+    render(engine, 1000);
+    EXPECT_EQ(engine.held_stream_count(), 2u);
+    engine.free_stream(idle);
+    engine.free_stream(playing);
+    // Both handles are gone, but the played one is still fading out.
+    EXPECT_EQ(engine.stream_count(), 0u);
+    EXPECT_EQ(engine.held_stream_count(), 1u);
+    render(engine, 4410);
+    EXPECT_EQ(engine.held_stream_count(), 0u);
+}
+
 TEST(Engine, StopWithoutAutoFreeKeepsTheStream) {
     Engine engine(kOut);
     uint32_t h = create(engine, sine_wav(kOut, 1, 1.0));

@@ -193,6 +193,13 @@ size_t Engine::stream_count() {
     return streams_.size();
 }
 
+size_t Engine::held_stream_count() {
+    TableLock lock(table_mutex_);
+    // A stream in the mix that is not released is in the table as well.
+    auto released = [&lock](const std::shared_ptr<Stream>& stream) { return stream->released(lock); };
+    return streams_.size() + size_t(std::count_if(mixing_.begin(), mixing_.end(), released));
+}
+
 void Engine::render(float* out, size_t frames) {
     while (frames > 0) {
         size_t n = std::min(frames, kMixBlock);

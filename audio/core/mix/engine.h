@@ -52,6 +52,9 @@ public:
     // Releases every stream at once (no fade: the output is going away).
     void free_all();
     size_t stream_count();
+    // Every stream the engine still holds: those with a handle, and released
+    // ones the mixer keeps until their fade ends. Leak checks watch this.
+    size_t held_stream_count();
 
     // Mixes every playing stream into `frames` stereo frames.
     void render(float* out, size_t frames) override;

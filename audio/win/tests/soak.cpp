@@ -1,0 +1,155 @@
+// The soak program: thousands of create -> play -> pause/resume -> stop/free
+// cycles over a list of files, watching the process for leaks. Every INTERVAL
+// cycles it waits for released streams to fade out, then prints the open
+// handles, the private bytes and the streams the library holds. From the first
+// INTERVAL on, handles and bytes must stay within 5 and 1 MB of their figures
+// then, and no stream may be left over.
+//
+//   soak DEVICE CYCLES INTERVAL FILE...
+//
+// Exit code: 0 when the figures stayed flat and every call did what it
+// should, 1 when not, 2 for bad arguments.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "bass.h"
+#include "diagnostics.h"
+#include "process_figures.h"
+
+using audio_test::ProcessFigures;
+
+namespace {
+
+constexpr SIZE_T kMaxByteDrift = 1024 * 1024;
+constexpr DWORD kMaxHandleDrift = 5;
+constexpr int kMaxReportedFaults = 20;
+
+int faults = 0;
+
+// Counts a call that did not do what it should; reports the first few.
+void expect(bool ok, const char* what, long cycle, const char* path) {
+    if (ok) return;
+    if (++faults <= kMaxReportedFaults)
+        std::fprintf(stderr, "soak: cycle %ld, %s: %s (error %d)\n", cycle, path, what, BASS_ErrorGetCode());
+}
+
+// A file to cycle over, with its bytes for the cycles that play from memory.
+struct SoakFile {
+    const char* path;
+    std::vector<char> bytes;
+};
+
+std::vector<SoakFile> read_files(char** paths, int count) {
+    std::vector<SoakFile> files;
+    for (int i = 0; i < count; ++i) {
+        std::ifstream in(paths[i], std::ios::binary);
+        files.push_back({paths[i], std::vector<char>(std::istreambuf_iterator<char>(in), {})});
+    }
+    return files;
+}
+
+HSTREAM create(const SoakFile& file, bool from_memory, DWORD flags) {
+    if (from_memory) return BASS_StreamCreateFile(TRUE, file.bytes.data(), 0, DWORD(file.bytes.size()), flags);
+    return BASS_StreamCreateFile(FALSE, file.path, 0, 0, flags);
+}
+
+// One cycle over one file. `variant` picks what the cycle does, so that every
+// file meets each: auto-free or not, from the file or from memory, a restart,
+// time for the mixer to decode, and now and then a stream left to play to its
+// end and free itself (early on, so that the first figures hold the memory
+// that several such streams take at once).
+void run_cycle(const SoakFile& file, long cycle, long variant) {
+    const char* path = file.path;
+    bool auto_free = variant % 2 == 1;
+    HSTREAM stream = create(file, (variant / 2) % 2 == 1, auto_free ? BASS_STREAM_AUTOFREE : 0);
+    expect(stream != 0, "create failed", cycle, path);
+    if (stream == 0) return;
+    expect(BASS_ChannelPlay(stream, FALSE), "play failed", cycle, path);
+    if (auto_free && variant % 50 == 1) return;  // the library frees it at its end
+    if (variant % 10 == 0) Sleep(20);             // two periods of the mixer
+    expect(BASS_ChannelPause(stream), "pause failed", cycle, path);
+    expect(BASS_ChannelIsActive(stream) == BASS_ACTIVE_PAUSED, "not paused", cycle, path);
+    expect(BASS_ChannelPlay(stream, FALSE), "resume failed", cycle, path);
+    if (variant % 3 == 0) expect(BASS_ChannelPlay(stream, TRUE), "restart failed", cycle, path);
+    expect(BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING, "not playing", cycle, path);
+    expect(BASS_ChannelStop(stream), "stop failed", cycle, path);
+    // Stopping an auto-free stream releases it: its handle is stale after.
+    BOOL freed = BASS_StreamFree(stream);
+    if (auto_free)
+        expect(!freed && BASS_ErrorGetCode() == BASS_ERROR_HANDLE, "handle outlived stop", cycle, path);
+    else
+        expect(freed, "free failed", cycle, path);
+}
+
+// Gives released streams time to fade out and ended ones to be let go; a
+// stream left to play to its end may take the length of the longest file.
+void wait_for_streams_to_go() {
+    for (int i = 0; i < 1500 && audio::library_stream_count() > 0; ++i) Sleep(10);
+}
+
+void print_header() {
+    audio_test::measure_process();
+    std::printf("%s\n%8s %8s %12s %8s\n", audio_test::figure_sources(), "cycles", "handles", "private_kb",
+                "streams");
+}
+
+void print_figures(long cycles, const ProcessFigures& figures, const char* verdict) {
+    std::printf("%8ld %8lu %12lu %8lu  %s\n", cycles, static_cast<unsigned long>(figures.handles),
+                static_cast<unsigned long>(figures.private_bytes / 1024),
+                static_cast<unsigned long>(figures.streams), verdict);
+    std::fflush(stdout);
+}
+
+// Runs the cycles; returns whether the figures stayed flat.
+bool soak(long cycles, long interval, const std::vector<SoakFile>& files) {
+    long count = static_cast<long>(files.size());
+    print_figures(0, audio_test::measure_process(), "(start)");
+    ProcessFigures base;
+    bool flat = true;
+    for (long cycle = 1; cycle <= cycles; ++cycle) {
+        run_cycle(files[size_t(cycle % count)], cycle, cycle / count);
+        if (cycle % interval != 0) continue;
+        wait_for_streams_to_go();
+        ProcessFigures now = audio_test::measure_process();
+        if (cycle == interval) base = now;
+        const char* why = audio_test::not_flat_because(base, now, kMaxByteDrift, kMaxHandleDrift);
+        print_figures(cycle, now, why ? why : (cycle == interval ? "(base)" : "flat"));
+        if (why) flat = false;
+    }
+    return flat;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: soak DEVICE CYCLES INTERVAL FILE...\n");
+        return 2;
+    }
+    int device = std::atoi(argv[1]);
+    long cycles = std::atol(argv[2]);
+    long interval = std::atol(argv[3]);
+    if (cycles <= 0 || interval <= 0) {
+        std::fprintf(stderr, "soak: CYCLES and INTERVAL must be positive\n");
+        return 2;
+    }
+    std::vector<SoakFile> files = read_files(argv + 4, argc - 4);
+    if (!BASS_Init(device, 44100, 0, nullptr, nullptr)) {
+        std::fprintf(stderr, "soak: BASS_Init(%d) failed with error %d\n", device, BASS_ErrorGetCode());
+        return 1;
+    }
+    std::printf("soak: device %d, %ld cycles over %zu files, figures every %ld\n", device, cycles,
+                files.size(), interval);
+    print_header();
+    DWORD start = GetTickCount();
+    bool flat = soak(cycles, interval, files);
+    BASS_Free();
+    std::printf("soak: %s, %d failed calls, %.1f s\n", flat ? "flat" : "NOT flat", faults,
+                (GetTickCount() - start) / 1000.0);
+    return flat && faults == 0 ? 0 : 1;
+}
