@@ -270,7 +270,11 @@ TEST_F(Api, PositionAdvancesInRealTimeAtTheStreamsOwnRate) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     QWORD last = BASS_ChannelGetPosition(h);
     double seconds = std::chrono::duration<double>(clock::now() - start).count();
-    EXPECT_NEAR(double(last - first) / seconds, 22050.0, 22050.0 * 0.15);
+    // A busy machine can only hold the null device back (it catches up at
+    // most 100 ms), so the bound below is loose and the one above tight.
+    double pace = double(last - first) / seconds;
+    EXPECT_LT(pace, 22050.0 * 1.15);
+    EXPECT_GT(pace, 22050.0 * 0.6);
 }
 
 TEST_F(Api, PauseHoldsThePositionOnTheNullDevice) {
