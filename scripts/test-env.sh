@@ -41,12 +41,13 @@ start() {
   if [ "${KEEP_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
     echo "test-env: using display $DISPLAY"
   else
-    local n=90
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    # Xvfb picks a free display itself and names it on file descriptor 3, so
+    # environments that start at the same moment never pick the same one.
+    : > "$state/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/display" >"$state/xvfb.log" 2>&1 &
     echo $! >> "$state/pids"
-    export DISPLAY=":$n"
-    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+    for _ in $(seq 200); do [ -s "$state/display" ] && break; sleep 0.05; done
+    export DISPLAY=":$(head -n 1 "$state/display")"
   fi
 
   # No shared memory with clients: its memfd transport can abort the server
@@ -62,7 +63,9 @@ start() {
 
   local template="$root/build/wineprefix-$WINEARCH"
   if [ ! -f "$WINEPREFIX/system.reg" ] && [ "$WINEPREFIX" != "$template" ] && [ -f "$template/system.reg" ]; then
-    cp -a "$template" "$WINEPREFIX"
+    # Hard links: the copy costs nothing, and Wine never writes into these
+    # files in place (it replaces the registry files by renaming new ones).
+    cp -al "$template" "$WINEPREFIX"
   fi
   mkdir -p "$WINEPREFIX"
   # One server for the whole run, kept alive between the many short Wine
