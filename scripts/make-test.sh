@@ -45,9 +45,9 @@ phase "build native (ASan, UBSan)" scripts/build.sh native
 if [ "$arch" = win32 ]; then
   phase "build mingw (32-bit, all)" scripts/build.sh mingw
 else
-  phase "build mingw (32-bit, shipped)" scripts/build.sh mingw SoundTestApp AudioDecode control_rects fault_probe
+  phase "build mingw (32-bit, shipped)" scripts/build.sh mingw SoundTestApp AudioDecode control_rects fault_probe main_dialog_test
   phase "build mingw64 (64-bit, all)" scripts/build.sh mingw64
 fi
 phase "native tests" scripts/run-tests.sh native
-phase "Wine prefix (made once, kept in build/)" scripts/run-tests.sh prefix
+phase "Wine prefix (once, in build/)" scripts/run-tests.sh prefix
 phase "Windows tests" scripts/run-tests.sh windows
