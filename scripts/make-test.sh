@@ -20,8 +20,10 @@ phase() {
   local name=$1 start
   shift
   start=$(date +%s.%N)
-  "$@"
+  local status=0
+  "$@" || status=$?
   phases+=("$(printf '%-32s %s' "$name" "$(seconds_since "$start")")")
+  return $status
 }
 
 report() {
