@@ -1,27 +1,20 @@
 # The README's commands. `make run` starts the program; `make test` installs
-# what is missing, builds every configuration and runs every test.
-.PHONY: deps build build-native build-tests test run clean
+# what is missing, builds what this host tests, runs every test and prints
+# the time each phase took (scripts/make-test.sh).
+.PHONY: deps build build-native test run clean
 
 deps:
 	bash scripts/install-deps.sh
 
 # The program as it ships: build/bin/SoundTestApp.exe (32-bit).
 build: deps
-	cmake --preset mingw >/dev/null
-	cmake --build --preset mingw
+	bash scripts/build.sh mingw
 
 build-native: deps
-	cmake --preset native >/dev/null
-	cmake --build --preset native
+	bash scripts/build.sh native
 
-# Where the kernel cannot run 32-bit programs, the Windows tests run a 64-bit
-# build of the same sources.
-build-tests: build build-native
-	if [ "$$(bash scripts/wine-arch.sh)" = win64 ]; then \
-	  cmake --preset mingw64 >/dev/null && cmake --build --preset mingw64; fi
-
-test: build-tests
-	bash scripts/run-tests.sh
+test:
+	bash scripts/make-test.sh
 
 run: build
 	bash scripts/run-app.sh

@@ -4,12 +4,13 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build make python3 git
+  cmake ninja-build make python3 git ccache gcc
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest
   clang libclang-rt-14-dev
   wine wine32:i386 wine64 fonts-wine
+  qemu-user-static
   libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386 libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386
   xvfb xdotool x11-utils imagemagick
   pulseaudio pulseaudio-utils

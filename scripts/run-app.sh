@@ -14,8 +14,7 @@ if [ "$arch" = win32 ]; then
 else
   # This kernel cannot run 32-bit programs: run the 64-bit build of the same sources.
   echo "run-app: this machine cannot run 32-bit programs; running the 64-bit build instead"
-  cmake --preset mingw64 >/dev/null
-  cmake --build --preset mingw64 >/dev/null
+  scripts/build.sh mingw64 >/dev/null
   bin=build/mingw64/bin
   wine_loader=/usr/lib/wine/wine64
 fi

@@ -7,6 +7,11 @@
 #   scripts/test-env.sh start        start and write build/testenv/env (source it)
 #   scripts/test-env.sh stop         stop what `start` started
 #
+# Where the kernel runs no 32-bit code, `run` runs inside scripts/wine-qemu.sh,
+# so the shipped 32-bit program runs there too (under qemu-i386), in the same
+# prefix and with the same server as the 64-bit tests. `start` cannot: the
+# 32-bit programs need the namespace that `run` makes.
+#
 # With KEEP_DISPLAY=1 an existing $DISPLAY is used instead of a virtual one.
 # TESTENV_DIR (default build/testenv) and WINEPREFIX_OVERRIDE let several
 # environments run side by side; a new prefix is copied from build/wineprefix
@@ -36,12 +41,13 @@ start() {
   if [ "${KEEP_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
     echo "test-env: using display $DISPLAY"
   else
-    local n=90
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    # Xvfb picks a free display itself and names it on file descriptor 3, so
+    # environments that start at the same moment never pick the same one.
+    : > "$state/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/display" >"$state/xvfb.log" 2>&1 &
     echo $! >> "$state/pids"
-    export DISPLAY=":$n"
-    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+    for _ in $(seq 200); do [ -s "$state/display" ] && break; sleep 0.05; done
+    export DISPLAY=":$(head -n 1 "$state/display")"
   fi
 
   # No shared memory with clients: its memfd transport can abort the server
@@ -57,15 +63,23 @@ start() {
 
   local template="$root/build/wineprefix-$WINEARCH"
   if [ ! -f "$WINEPREFIX/system.reg" ] && [ "$WINEPREFIX" != "$template" ] && [ -f "$template/system.reg" ]; then
-    cp -a "$template" "$WINEPREFIX"
+    # Hard links: the copy costs nothing, and Wine never writes into these
+    # files in place (it replaces the registry files by renaming new ones).
+    cp -al "$template" "$WINEPREFIX"
   fi
   mkdir -p "$WINEPREFIX"
   # One server for the whole run, kept alive between the many short Wine
   # processes of the tests.
   wineserver -p || true
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  if [ "${WINE_QEMU_REGISTERED:-}" = 1 ] && [ ! -f "$WINEPREFIX/.wow64-ready" ]; then
+    echo "test-env: making the Wine prefix ready for 32-bit programs under qemu (once)"
+    "$root/scripts/wine-qemu.sh" prepare-prefix
+  fi
+  if [ ! -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/.wow64-ready" ]; then
     echo "test-env: creating the Wine prefix (once)"
     WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -i >/dev/null 2>&1 || true
+  fi
+  if ! grep -q '^"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     # No window manager runs on the virtual display: let Wine draw captions
     # and frames itself, as Windows would.
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
@@ -101,6 +115,9 @@ case "${1:-}" in
   stop) stop ;;
   run)
     shift
+    if [ "$("$root/scripts/wine-arch.sh")" = win64 ] && [ "${WINE_QEMU_REGISTERED:-}" != 1 ]; then
+      exec "$root/scripts/wine-qemu.sh" run "$0" run "$@"
+    fi
     trap stop EXIT
     start
     set +e

@@ -4,7 +4,10 @@ executable's bytes: the dialog template and its controls, the menu, the
 icon, the version block, the manifest, their language and code page, and
 the system calls the program imports.
 
-    python3 tests/resources_test.py path/to/SoundTestApp.exe
+    python3 tests/resources_test.py path/to/SoundTestApp.exe [--64-bit]
+
+The shipped program is a 32-bit (PE32, i386) GUI program. --64-bit checks the
+64-bit build of the same sources instead, which some hosts test under Wine.
 """
 import struct
 import sys
@@ -15,6 +18,14 @@ RT_ICON, RT_DIALOG, RT_MENU, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 4, 1
 SERBIAN_LATIN = 0x081A
 
 EXE_PATH = None
+MACHINE_I386, MACHINE_AMD64, PE32_MAGIC, PE32_PLUS_MAGIC = 0x14C, 0x8664, 0x10B, 0x20B
+EXPECTED_MACHINE = (MACHINE_I386, PE32_MAGIC)
+
+# DLLs that every Windows installation provides. Anything else would have to
+# be shipped beside the program, and the program ships alone.
+SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'comctl32.dll', 'comdlg32.dll',
+               'advapi32.dll', 'shell32.dll', 'ole32.dll', 'oleaut32.dll', 'msvcrt.dll',
+               'winmm.dll', 'msacm32.dll', 'uuid.dll', 'avrt.dll', 'ntdll.dll'}
 
 
 class PeFile:
@@ -196,7 +207,10 @@ class ProgramResources(unittest.TestCase):
 
     def test_windows_gui_program_for_its_machine(self):
         self.assertEqual(self.pe.subsystem, 2)
-        self.assertIn((self.pe.machine, self.pe.magic), [(0x14C, 0x10B), (0x8664, 0x20B)])
+        self.assertEqual((self.pe.machine, self.pe.magic), EXPECTED_MACHINE)
+
+    def test_needs_no_dll_beside_it(self):
+        self.assertEqual(set(self.pe.imports()) - SYSTEM_DLLS, set())
 
     def test_exactly_the_five_resources_in_serbian_with_code_page_0(self):
         self.assertEqual(sorted(self.resources, key=str), sorted([
@@ -345,6 +359,9 @@ class ProgramResources(unittest.TestCase):
 
 if __name__ == '__main__':
     if len(sys.argv) < 2:
-        sys.exit('usage: resources_test.py PROGRAM.exe [unittest options]')
+        sys.exit('usage: resources_test.py PROGRAM.exe [--64-bit] [unittest options]')
     EXE_PATH = sys.argv.pop(1)
+    if '--64-bit' in sys.argv:
+        sys.argv.remove('--64-bit')
+        EXPECTED_MACHINE = (MACHINE_AMD64, PE32_PLUS_MAGIC)
     unittest.main()

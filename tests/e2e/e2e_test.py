@@ -108,6 +108,17 @@ def print_envelope(r, marks):
         t += 0.1
 
 
+def dropouts(r, start, end, level, window=0.01):
+    """How many 10 ms windows of [start, end) fall below half the steady level:
+    gaps where the program did not hand the device its sound in time."""
+    count, t = 0, start
+    while t + window <= end:
+        if r.rms(t, t + window) < 0.5 * level:
+            count += 1
+        t += window
+    return count
+
+
 def judge(r, m):
     """Compares each stretch of the recording with what the user did."""
     quiet = r.rms(m["opened"] + 0.2, m["play"] - SLACK)
@@ -129,6 +140,10 @@ def judge(r, m):
     level30 = r.rms(m["vol30_done"] + SLACK, m["pause"] - SLACK)
     print(f"     volume 30: rms {level30:.4f} ({level30 / level60:.3f} of volume 60)")
     check(near(level30 / level60, 0.5, 0.08), "volume 30 is half the level of volume 60")
+    gaps = (dropouts(r, start + 0.3, m["vol30"] - SLACK, level60)
+            + dropouts(r, m["vol30_done"] + SLACK, m["pause"] - SLACK, level30))
+    print(f"     dropouts while playing: {gaps} windows of 10 ms")
+    check(gaps == 0, "playback keeps up: no dropouts while playing")
 
     silent = r.silence_start(m["pause"] - SLACK)
     paused = r.rms(m["pause"] + SLACK, m["resume"] - SLACK)

@@ -1,0 +1,213 @@
+/* Preloaded into 32-bit Wine processes that run under qemu-i386 (user mode),
+ * to work around two ways in which qemu 7.2 differs from a real kernel.
+ * scripts/wine-qemu.sh builds it at run time with `gcc -m32 -nostdlib`, so it
+ * needs no 32-bit C library headers or multilib packages: it includes no
+ * header and declares the few C library entry points and layouts it uses.
+ */
+
+typedef unsigned int size_t;
+typedef long long off64_t;
+
+/* The i386 glibc ABI, as far as this file needs it. */
+#define RTLD_NEXT ((void *)-1L)
+#define MAP_FAILED ((void *)-1L)
+#define O_RDONLY 0
+#define MAP_FIXED_NOREPLACE 0x100000
+#define EEXIST 17
+#define SA_SIGINFO 4
+#define SIGILL 4
+#define SIGTRAP 5
+#define SIGFPE 8
+#define SIGSEGV 11
+#define MAX_SIGNAL 65
+#define FPE_INTDIV 1
+#define FPE_INTOVF 2
+#define SEGV_MAPERR 1
+#define SEGV_ACCERR 2
+#define TRAP_TRACE 2
+/* Index of the trap number among the saved registers (REG_TRAPNO), and the
+ * byte offset of those registers in the i386 ucontext. */
+#define REG_TRAPNO 12
+#define UCONTEXT_GREGS 20
+
+/* x86 exception vectors, as a real kernel reports them. */
+#define TRAP_DIVIDE 0
+#define TRAP_SINGLE_STEP 1
+#define TRAP_BREAKPOINT 3
+#define TRAP_OVERFLOW 4
+#define TRAP_INVALID_OPCODE 6
+#define TRAP_PROTECTION 13
+#define TRAP_PAGE_FAULT 14
+#define TRAP_FPU_ERROR 16
+
+typedef struct {
+  int si_signo;
+  int si_errno;
+  int si_code;
+} siginfo_head;
+
+typedef void (*signal_action)(int, siginfo_head *, void *);
+
+struct sigaction_abi {
+  signal_action handler;
+  unsigned long mask[32];
+  int flags;
+  void (*restorer)(void);
+};
+
+extern void *dlsym(void *handle, const char *name);
+extern int *__errno_location(void);
+extern int open(const char *path, int flags, ...);
+extern long read(int fd, void *buffer, size_t size);
+extern int close(int fd);
+int munmap(void *address, size_t length);
+
+/* The C library's own function behind one this file replaces. */
+static void *next(const char *name) { return dlsym(RTLD_NEXT, name); }
+
+/* The guest's mappings as qemu shows them in /proc/self/maps: a picture that
+ * answers "is this range taken?" without asking the emulator. It may be out of
+ * date, but only in the safe direction: a range it calls free is still checked
+ * by the real call, and it is read again after any unmapping. */
+#define MAX_RANGES 8192
+static struct { unsigned long start, end; } taken[MAX_RANGES];
+static int taken_count = -1; /* -1: to be read */
+static char maps_text[512 * 1024];
+
+static unsigned long parse_hex(const char **text) {
+  unsigned long value = 0;
+  for (;; ++*text) {
+    char c = **text;
+    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return value;
+    value = value * 16 + digit;
+  }
+}
+
+static void note_taken(unsigned long start, unsigned long end) {
+  if (taken_count >= 0 && taken_count < MAX_RANGES) {
+    taken[taken_count].start = start;
+    taken[taken_count++].end = end;
+  }
+}
+
+static void read_maps(void) {
+  long size = 0, got;
+  const char *line;
+  int fd = open("/proc/self/maps", O_RDONLY);
+  taken_count = 0;
+  if (fd < 0) return;
+  while (size < (long)sizeof maps_text - 1 && (got = read(fd, maps_text + size, sizeof maps_text - 1 - size)) > 0)
+    size += got;
+  close(fd);
+  maps_text[size] = 0;
+  for (line = maps_text; *line;) {
+    unsigned long start = parse_hex(&line), end;
+    ++line; /* the '-' between the two addresses */
+    end = parse_hex(&line);
+    note_taken(start, end);
+    while (*line && *line++ != '\n') {}
+  }
+}
+
+static int is_taken(unsigned long start, unsigned long length) {
+  int i;
+  if (taken_count < 0) read_maps();
+  for (i = 0; i < taken_count; ++i)
+    if (start < taken[i].end && taken[i].start < start + length) return 1;
+  return 0;
+}
+
+/* Wine reserves its address space at start with MAP_FIXED_NOREPLACE mappings,
+ * halving each range that is taken until it reaches 64 KiB pieces, and places
+ * later mappings the same way. qemu 7.2 treats MAP_FIXED_NOREPLACE as a mere
+ * hint: for a taken range it searches its whole address space for another
+ * place and maps there, and Wine unmaps that again. Tens of thousands of such
+ * calls take about a minute per process start. Answering EEXIST at once for a
+ * range that is taken, as the kernel does, brings that under a second. */
+void *mmap64(void *address, size_t length, int protection, int flags, int fd, off64_t offset) {
+  typedef void *(*mmap64_fn)(void *, size_t, int, int, int, off64_t);
+  static mmap64_fn real;
+  unsigned long start = (unsigned long)address;
+  void *result;
+  if (!real) real = (mmap64_fn)next("mmap64");
+  if ((flags & MAP_FIXED_NOREPLACE) && is_taken(start, length)) {
+    *__errno_location() = EEXIST;
+    return MAP_FAILED;
+  }
+  result = real(address, length, protection, flags, fd, offset);
+  if (result == MAP_FAILED) return result;
+  if ((flags & MAP_FIXED_NOREPLACE) && result != address) {
+    /* Taken after all, by a mapping made without this library. */
+    munmap(result, length);
+    taken_count = -1;
+    *__errno_location() = EEXIST;
+    return MAP_FAILED;
+  }
+  note_taken((unsigned long)result, (unsigned long)result + length);
+  return result;
+}
+
+void *mmap(void *address, size_t length, int protection, int flags, int fd, long offset) {
+  return mmap64(address, length, protection, flags, fd, offset);
+}
+
+int munmap(void *address, size_t length) {
+  typedef int (*munmap_fn)(void *, size_t);
+  static munmap_fn real;
+  if (!real) real = (munmap_fn)next("munmap");
+  taken_count = -1;
+  return real(address, length);
+}
+
+/* The exception vector a real kernel would have put in the context. */
+static int trap_number(int signal, int code) {
+  switch (signal) {
+  case SIGSEGV:
+    return code == SEGV_MAPERR || code == SEGV_ACCERR ? TRAP_PAGE_FAULT : TRAP_PROTECTION;
+  case SIGFPE:
+    return code == FPE_INTDIV ? TRAP_DIVIDE : code == FPE_INTOVF ? TRAP_OVERFLOW : TRAP_FPU_ERROR;
+  case SIGTRAP:
+    return code == TRAP_TRACE ? TRAP_SINGLE_STEP : TRAP_BREAKPOINT;
+  default:
+    return TRAP_INVALID_OPCODE;
+  }
+}
+
+static signal_action wine_handlers[MAX_SIGNAL];
+
+/* qemu leaves -1 as the trap number of the signal context for faults of the
+ * emulated program. Wine's handlers decide from that number what happened
+ * (a page fault is an access violation, or a guard page that grows a stack),
+ * and take -1 for an illegal instruction. Fill in what the kernel would. */
+static void fill_in_trap_number(int signal, siginfo_head *info, void *context) {
+  int *trap = (int *)((char *)context + UCONTEXT_GREGS) + REG_TRAPNO;
+  if (*trap == -1) *trap = trap_number(signal, info->si_code);
+  wine_handlers[signal](signal, info, context);
+}
+
+static int is_fault_signal(int signal) {
+  return signal == SIGSEGV || signal == SIGILL || signal == SIGFPE || signal == SIGTRAP;
+}
+
+/* Installs fill_in_trap_number in front of every fault handler, and reports
+ * the caller's own handler back where it asks for the previous one. */
+int sigaction(int signal, const struct sigaction_abi *action, struct sigaction_abi *previous) {
+  typedef int (*sigaction_fn)(int, const struct sigaction_abi *, struct sigaction_abi *);
+  static sigaction_fn real;
+  struct sigaction_abi wrapped;
+  signal_action replaced = 0;
+  int result;
+  if (!real) real = (sigaction_fn)next("sigaction");
+  if (!is_fault_signal(signal)) return real(signal, action, previous);
+  replaced = wine_handlers[signal];
+  if (action && (action->flags & SA_SIGINFO)) {
+    wrapped = *action;
+    wrapped.handler = fill_in_trap_number;
+    wine_handlers[signal] = action->handler;
+    action = &wrapped;
+  }
+  result = real(signal, action, previous);
+  if (result == 0 && previous && previous->handler == fill_in_trap_number) previous->handler = replaced;
+  return result;
+}
