@@ -24,17 +24,17 @@ if ! command -v dpkg-source >/dev/null; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends dpkg-dev >/dev/null
 fi
 
-. /etc/os-release
-codename=${VERSION_CODENAME:?no VERSION_CODENAME in /etc/os-release}
-keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 apt_dir=$dest/apt
 rm -rf "$apt_dir" "$dest/src"
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/sources.list.d" "$dest/src"
-cat >"$apt_dir/sources.list" <<EOF
-deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename main
-deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename-updates main
-deb-src [signed-by=$keyring] http://deb.debian.org/debian-security $codename-security main
-EOF
+# The deb-src twins of the machine's own entries: the same mirrors, suites and
+# keys serve the sources as serve its packages.
+for f in /etc/apt/sources.list.d/*.sources; do
+  [ -f "$f" ] && sed 's/^Types:.*/Types: deb-src/' "$f" >"$apt_dir/sources.list.d/$(basename "$f")"
+done
+for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+  [ -f "$f" ] && sed -n 's/^deb\([[:space:]]\)/deb-src\1/p' "$f"
+done >"$apt_dir/sources.list"
 
 apt_options=(
   -o "Dir::Etc::SourceList=$apt_dir/sources.list"
