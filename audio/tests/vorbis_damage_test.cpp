@@ -152,3 +152,14 @@ TEST(VorbisDamage, CommentHeadersBeyondTheirBoundAreRefused) {
     EXPECT_EQ(error, audio::Error::bad_file_format);
     EXPECT_LE(read, (64u << 20) + (64u << 10));
 }
+
+TEST(VorbisDamage, ASetupThatLibvorbisCannotBuildIsRefused) {
+    // Found by the stream fuzzer: a setup header whose codebooks libvorbis
+    // fails to build. Asked for audio again after that failure, it decodes
+    // with the half-built books and divides by zero.
+    const std::vector<uint8_t> bytes = read_data_file("vorbis_unbuildable_setup.ogg");
+    audio::Error error = audio::Error::none;
+    auto decoder = open_bytes(bytes, &error);
+    EXPECT_FALSE(decoder);
+    EXPECT_EQ(error, audio::Error::bad_file_format);
+}

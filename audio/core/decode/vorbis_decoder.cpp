@@ -61,9 +61,16 @@ public:
         // Asking for no samples sets up the synthesis (tables, buffers) and
         // decodes the first packets now, not on the mixing thread at the
         // first play; what it decodes stays for the first read.
+        // A setup that libvorbis cannot build its decoder from is refused
+        // here: asked again, libvorbis would go on with the half-built
+        // codebooks of the failed attempt and divide by zero.
         float** unused = nullptr;
         reader_.allow(kReadBudgetBytes);
-        ov_read_float(&file_, &unused, 0, nullptr);
+        long primed = ov_read_float(&file_, &unused, 0, nullptr);
+        if (primed < 0 && primed != OV_HOLE) {
+            *error = Error::bad_file_format;
+            return false;
+        }
         return true;
     }
 
