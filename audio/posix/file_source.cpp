@@ -20,9 +20,10 @@ struct OpenFile {
     const int fd;
 };
 
-class FileSource : public ByteSource {
+class FileSource : public PositionedSource {
 public:
-    FileSource(std::shared_ptr<const OpenFile> file, uint64_t size) : file_(std::move(file)), size_(size) {}
+    FileSource(std::shared_ptr<const OpenFile> file, uint64_t size)
+        : PositionedSource(size), file_(std::move(file)) {}
 
     size_t read(void* dst, size_t n) override {
         char* out = static_cast<char*>(dst);
@@ -37,20 +38,10 @@ public:
         return done;
     }
 
-    bool seek(uint64_t pos) override {
-        if (pos > size_) return false;
-        pos_ = pos;
-        return true;
-    }
-
-    uint64_t tell() const override { return pos_; }
-    uint64_t size() const override { return size_; }
     std::unique_ptr<ByteSource> duplicate() const override { return std::make_unique<FileSource>(file_, size_); }
 
 private:
     std::shared_ptr<const OpenFile> file_;
-    uint64_t size_;
-    uint64_t pos_ = 0;
 };
 
 }  // namespace

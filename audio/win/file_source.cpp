@@ -27,10 +27,11 @@ struct OpenFile {
     const HANDLE handle;
 };
 
-class FileSource final : public ByteSource {
+class FileSource final : public PositionedSource {
 public:
     // A reader of an open file whose size is already known.
-    FileSource(std::shared_ptr<const OpenFile> file, uint64_t size) : file_(std::move(file)), size_(size) {}
+    FileSource(std::shared_ptr<const OpenFile> file, uint64_t size)
+        : PositionedSource(size), file_(std::move(file)) {}
 
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
@@ -60,17 +61,6 @@ public:
         return done;
     }
 
-    // Moves the logical position only; the buffer stays valid for reuse.
-    bool seek(uint64_t pos) override {
-        if (pos > size_) return false;
-        pos_ = pos;
-        return true;
-    }
-
-    // The logical position and the size the file had when opened.
-    uint64_t tell() const override { return pos_; }
-    uint64_t size() const override { return size_; }
-
     // Another reader of the same handle: the file as it was opened, even
     // after a rename, a delete or a new file at its path.
     std::unique_ptr<ByteSource> duplicate() const override { return std::make_unique<FileSource>(file_, size_); }
@@ -95,8 +85,6 @@ private:
     }
 
     std::shared_ptr<const OpenFile> file_;
-    uint64_t size_;
-    uint64_t pos_ = 0;
     uint64_t buffer_pos_ = 0;  // file offset of buffer_[0]
     size_t buffer_len_ = 0;    // valid bytes in buffer_
     uint8_t buffer_[kReadBufferSize];

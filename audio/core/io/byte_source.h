@@ -25,6 +25,25 @@ public:
     virtual std::unique_ptr<ByteSource> duplicate() const { return nullptr; }
 };
 
+// A source of a fixed size whose reads start at a position of its own:
+// seeking only moves that position, so several readers of the same bytes
+// never disturb each other.
+class PositionedSource : public ByteSource {
+public:
+    bool seek(uint64_t pos) override {
+        if (pos > size_) return false;
+        pos_ = pos;
+        return true;
+    }
+    uint64_t tell() const override { return pos_; }
+    uint64_t size() const override { return size_; }
+
+protected:
+    explicit PositionedSource(uint64_t size) : size_(size) {}
+    const uint64_t size_;
+    uint64_t pos_ = 0;
+};
+
 // Bytes owned by the caller, which must outlive the source.
 std::unique_ptr<ByteSource> make_memory_source(const void* data, uint64_t size);
 

@@ -7,10 +7,10 @@
 namespace audio {
 namespace {
 
-class MemorySource : public ByteSource {
+class MemorySource : public PositionedSource {
 public:
     MemorySource(const void* data, uint64_t size)
-        : data_(static_cast<const uint8_t*>(data)), size_(size) {}
+        : PositionedSource(size), data_(static_cast<const uint8_t*>(data)) {}
 
     size_t read(void* dst, size_t n) override {
         uint64_t left = size_ - pos_;
@@ -20,22 +20,12 @@ public:
         return count;
     }
 
-    bool seek(uint64_t pos) override {
-        if (pos > size_) return false;
-        pos_ = pos;
-        return true;
-    }
-
-    uint64_t tell() const override { return pos_; }
-    uint64_t size() const override { return size_; }
     std::unique_ptr<ByteSource> duplicate() const override {
         return std::make_unique<MemorySource>(data_, size_);
     }
 
 private:
     const uint8_t* data_;
-    uint64_t size_;
-    uint64_t pos_ = 0;
 };
 
 }  // namespace
