@@ -1,5 +1,5 @@
 /* Preloaded into 32-bit Wine processes that run under qemu-i386 (user mode),
- * to work around two ways in which qemu 7.2 differs from a real kernel.
+ * to work around three ways in which qemu 7.2 differs from a real kernel.
  * scripts/wine-qemu.sh builds it at run time with `gcc -m32 -nostdlib`, so it
  * needs no 32-bit C library headers or multilib packages: it includes no
  * header and declares the few C library entry points and layouts it uses.
@@ -14,6 +14,8 @@ typedef long long off64_t;
 #define O_RDONLY 0
 #define MAP_FIXED_NOREPLACE 0x100000
 #define EEXIST 17
+#define ENOSYS 38
+#define SYS_set_thread_area 243
 #define SA_SIGINFO 4
 #define SIGILL 4
 #define SIGTRAP 5
@@ -60,6 +62,7 @@ extern int *__errno_location(void);
 extern int open(const char *path, int flags, ...);
 extern long read(int fd, void *buffer, size_t size);
 extern int close(int fd);
+long syscall(long number, ...);
 int munmap(void *address, size_t length);
 
 /* The C library's own function behind one this file replaces. */
@@ -210,4 +213,42 @@ int sigaction(int signal, const struct sigaction_abi *action, struct sigaction_a
   result = real(signal, action, previous);
   if (result == 0 && previous && previous->handler == fill_in_trap_number) previous->handler = replaced;
   return result;
+}
+
+/* The first field of the descriptor that set_thread_area takes. */
+struct thread_area_head {
+  unsigned int entry_number;
+};
+
+/* Wine points %fs at each thread's TEB; its system call dispatcher finds the
+ * thread's frame there. Where set_thread_area can allocate a GDT entry, Wine
+ * uses that one entry for every thread, as the kernel keeps the GDT's TLS
+ * entries per thread. qemu keeps one GDT for the whole process and reloads
+ * the segment registers from it when a signal handler returns, so a thread
+ * that takes a signal after a newer thread started would go on with the
+ * newer thread's TEB. Refusing the allocation makes Wine give each thread a
+ * selector of its own in the LDT, which is shared between threads on a real
+ * kernel too, so every reload finds the thread's own TEB. (glibc's %gs has
+ * the same trouble and is not mended here: see scripts/run-tests.sh.) */
+long syscall(long number, ...) {
+  typedef long (*syscall_fn)(long, ...);
+  static syscall_fn real;
+  __builtin_va_list list;
+  long a1, a2, a3, a4, a5, a6;
+  /* Six arguments, the most any system call takes; reading more than the
+   * caller passed only reads its stack. */
+  __builtin_va_start(list, number);
+  a1 = __builtin_va_arg(list, long);
+  a2 = __builtin_va_arg(list, long);
+  a3 = __builtin_va_arg(list, long);
+  a4 = __builtin_va_arg(list, long);
+  a5 = __builtin_va_arg(list, long);
+  a6 = __builtin_va_arg(list, long);
+  __builtin_va_end(list);
+  if (!real) real = (syscall_fn)next("syscall");
+  if (number == SYS_set_thread_area && a1 && ((struct thread_area_head *)a1)->entry_number == (unsigned int)-1) {
+    *__errno_location() = ENOSYS;
+    return -1;
+  }
+  return real(number, a1, a2, a3, a4, a5, a6);
 }
