@@ -34,11 +34,8 @@ prefix() {
 windows() {
   local arch shipped_log=build/testenv-shipped.log status=0
   arch=$(scripts/wine-arch.sh)
-  # Under the emulator the shipped program now and then never shows its Open
-  # dialog: qemu keeps one GDT per process and reloads %gs from it when a
-  # signal handler returns, so a thread the Wine server interrupts (SIGUSR1)
-  # goes on with glibc's TLS of the thread started last, and with it that
-  # thread's TEB and server pipes. A test that fails there gets one more run.
+  # The emulated program is slower and more timing-dependent than a native
+  # one; a shipped test that fails there gets one more run.
   local retry=()
   [ "$arch" = win64 ] && retry=(--repeat until-pass:2)
   echo "== Windows tests under Wine: the shipped program (preset mingw) beside the rest"

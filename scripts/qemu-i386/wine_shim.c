@@ -186,15 +186,47 @@ static signal_action wine_handlers[MAX_SIGNAL];
 static void fill_in_trap_number(int signal, siginfo_head *info, void *context) {
   int *trap = (int *)((char *)context + UCONTEXT_GREGS) + REG_TRAPNO;
   if (*trap == -1) *trap = trap_number(signal, info->si_code);
-  wine_handlers[signal](signal, info, context);
 }
 
 static int is_fault_signal(int signal) {
   return signal == SIGSEGV || signal == SIGILL || signal == SIGFPE || signal == SIGTRAP;
 }
 
-/* Installs fill_in_trap_number in front of every fault handler, and reports
- * the caller's own handler back where it asks for the previous one. */
+/* glibc points %gs at each thread's own TLS through one GDT entry, which the
+ * kernel keeps per thread; qemu keeps one GDT for the whole process, last
+ * written by the thread started last. When a signal handler returns, qemu
+ * reloads %gs from that entry, and the interrupted thread goes on with the
+ * newest thread's TLS. Wine's unix side finds its TEB there
+ * (pthread_getspecific), so the thread then uses another thread's server
+ * pipes and identity: the Wine server interrupts threads with SIGUSR1, and
+ * while the Open dialog starts COM's threads this left the program hanging.
+ * Writing the thread's own base back into the entry just before the handler
+ * returns makes the reload find it. (Only two signal returns at the very
+ * same moment, or a thread start between, could still mix them.) */
+static void keep_own_tls(unsigned int selector, unsigned int base) {
+  struct { unsigned int entry_number, base_addr, limit, flags; } desc;
+  if (selector & 4) return; /* an LDT selector: not shared this way */
+  desc.entry_number = selector >> 3;
+  desc.base_addr = base;
+  desc.limit = 0xfffff;
+  desc.flags = 1 | 1 << 4 | 1 << 6; /* 32-bit, limit in pages, usable */
+  syscall(SYS_set_thread_area, &desc);
+}
+
+/* In front of every handler of Wine's: the fixes above, then Wine's handler. */
+static void before_wine_handler(int signal, siginfo_head *info, void *context) {
+  unsigned int selector, base;
+  __asm__ volatile("movl %%gs, %0" : "=r"(selector));
+  /* glibc's thread control block starts with a pointer to itself. */
+  __asm__ volatile("movl %%gs:0, %0" : "=r"(base));
+  if (is_fault_signal(signal)) fill_in_trap_number(signal, info, context);
+  wine_handlers[signal](signal, info, context);
+  keep_own_tls(selector & 0xffff, base);
+}
+
+/* Installs before_wine_handler in front of every handler that takes the
+ * signal context, and reports the caller's own handler back where it asks
+ * for the previous one. */
 int sigaction(int signal, const struct sigaction_abi *action, struct sigaction_abi *previous) {
   typedef int (*sigaction_fn)(int, const struct sigaction_abi *, struct sigaction_abi *);
   static sigaction_fn real;
@@ -202,16 +234,16 @@ int sigaction(int signal, const struct sigaction_abi *action, struct sigaction_a
   signal_action replaced = 0;
   int result;
   if (!real) real = (sigaction_fn)next("sigaction");
-  if (!is_fault_signal(signal)) return real(signal, action, previous);
+  if (signal <= 0 || signal >= MAX_SIGNAL) return real(signal, action, previous);
   replaced = wine_handlers[signal];
   if (action && (action->flags & SA_SIGINFO)) {
     wrapped = *action;
-    wrapped.handler = fill_in_trap_number;
+    wrapped.handler = before_wine_handler;
     wine_handlers[signal] = action->handler;
     action = &wrapped;
   }
   result = real(signal, action, previous);
-  if (result == 0 && previous && previous->handler == fill_in_trap_number) previous->handler = replaced;
+  if (result == 0 && previous && previous->handler == before_wine_handler) previous->handler = replaced;
   return result;
 }
 
@@ -228,8 +260,7 @@ struct thread_area_head {
  * that takes a signal after a newer thread started would go on with the
  * newer thread's TEB. Refusing the allocation makes Wine give each thread a
  * selector of its own in the LDT, which is shared between threads on a real
- * kernel too, so every reload finds the thread's own TEB. (glibc's %gs has
- * the same trouble and is not mended here: see scripts/run-tests.sh.) */
+ * kernel too, so every reload finds the thread's own TEB. */
 long syscall(long number, ...) {
   typedef long (*syscall_fn)(long, ...);
   static syscall_fn real;
