@@ -34,9 +34,8 @@ prefix() {
 windows() {
   local arch shipped_log=build/testenv-shipped.log status=0
   arch=$(scripts/wine-arch.sh)
-  # Under the emulator Wine's own RPC server thread in the shipped program
-  # now and then dies while the Open dialog starts, and the dialog never
-  # comes; a test that fails there gets one more run.
+  # The emulated program is slower and more timing-dependent than a native
+  # one; a shipped test that fails there gets one more run.
   local retry=()
   [ "$arch" = win64 ] && retry=(--repeat until-pass:2)
   echo "== Windows tests under Wine: the shipped program (preset mingw) beside the rest"

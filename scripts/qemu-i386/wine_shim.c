@@ -1,5 +1,6 @@
 /* Preloaded into 32-bit Wine processes that run under qemu-i386 (user mode),
- * to work around two ways in which qemu 7.2 differs from a real kernel.
+ * to work around the ways in which qemu 7.2 differs from a real kernel that
+ * Wine runs into: mmap placement, trap numbers, and segment reloads.
  * scripts/wine-qemu.sh builds it at run time with `gcc -m32 -nostdlib`, so it
  * needs no 32-bit C library headers or multilib packages: it includes no
  * header and declares the few C library entry points and layouts it uses.
@@ -14,6 +15,8 @@ typedef long long off64_t;
 #define O_RDONLY 0
 #define MAP_FIXED_NOREPLACE 0x100000
 #define EEXIST 17
+#define ENOSYS 38
+#define SYS_set_thread_area 243
 #define SA_SIGINFO 4
 #define SIGILL 4
 #define SIGTRAP 5
@@ -60,6 +63,7 @@ extern int *__errno_location(void);
 extern int open(const char *path, int flags, ...);
 extern long read(int fd, void *buffer, size_t size);
 extern int close(int fd);
+long syscall(long number, ...);
 int munmap(void *address, size_t length);
 
 /* The C library's own function behind one this file replaces. */
@@ -183,15 +187,47 @@ static signal_action wine_handlers[MAX_SIGNAL];
 static void fill_in_trap_number(int signal, siginfo_head *info, void *context) {
   int *trap = (int *)((char *)context + UCONTEXT_GREGS) + REG_TRAPNO;
   if (*trap == -1) *trap = trap_number(signal, info->si_code);
-  wine_handlers[signal](signal, info, context);
 }
 
 static int is_fault_signal(int signal) {
   return signal == SIGSEGV || signal == SIGILL || signal == SIGFPE || signal == SIGTRAP;
 }
 
-/* Installs fill_in_trap_number in front of every fault handler, and reports
- * the caller's own handler back where it asks for the previous one. */
+/* glibc points %gs at each thread's own TLS through one GDT entry, which the
+ * kernel keeps per thread; qemu keeps one GDT for the whole process, last
+ * written by the thread started last. When a signal handler returns, qemu
+ * reloads %gs from that entry, and the interrupted thread goes on with the
+ * newest thread's TLS. Wine's unix side finds its TEB there
+ * (pthread_getspecific), so the thread then uses another thread's server
+ * pipes and identity: the Wine server interrupts threads with SIGUSR1, and
+ * while the Open dialog starts COM's threads this left the program hanging.
+ * Writing the thread's own base back into the entry just before the handler
+ * returns makes the reload find it. (Only two signal returns at the very
+ * same moment, or a thread start between, could still mix them.) */
+static void keep_own_tls(unsigned int selector, unsigned int base) {
+  struct { unsigned int entry_number, base_addr, limit, flags; } desc;
+  if (selector & 4) return; /* an LDT selector: not shared this way */
+  desc.entry_number = selector >> 3;
+  desc.base_addr = base;
+  desc.limit = 0xfffff;
+  desc.flags = 1 | 1 << 4 | 1 << 6; /* 32-bit, limit in pages, usable */
+  syscall(SYS_set_thread_area, &desc);
+}
+
+/* In front of every handler of Wine's: the fixes above, then Wine's handler. */
+static void before_wine_handler(int signal, siginfo_head *info, void *context) {
+  unsigned int selector, base;
+  __asm__ volatile("movl %%gs, %0" : "=r"(selector));
+  /* glibc's thread control block starts with a pointer to itself. */
+  __asm__ volatile("movl %%gs:0, %0" : "=r"(base));
+  if (is_fault_signal(signal)) fill_in_trap_number(signal, info, context);
+  wine_handlers[signal](signal, info, context);
+  keep_own_tls(selector & 0xffff, base);
+}
+
+/* Installs before_wine_handler in front of every handler that takes the
+ * signal context, and reports the caller's own handler back where it asks
+ * for the previous one. */
 int sigaction(int signal, const struct sigaction_abi *action, struct sigaction_abi *previous) {
   typedef int (*sigaction_fn)(int, const struct sigaction_abi *, struct sigaction_abi *);
   static sigaction_fn real;
@@ -199,15 +235,52 @@ int sigaction(int signal, const struct sigaction_abi *action, struct sigaction_a
   signal_action replaced = 0;
   int result;
   if (!real) real = (sigaction_fn)next("sigaction");
-  if (!is_fault_signal(signal)) return real(signal, action, previous);
+  if (signal <= 0 || signal >= MAX_SIGNAL) return real(signal, action, previous);
   replaced = wine_handlers[signal];
   if (action && (action->flags & SA_SIGINFO)) {
     wrapped = *action;
-    wrapped.handler = fill_in_trap_number;
+    wrapped.handler = before_wine_handler;
     wine_handlers[signal] = action->handler;
     action = &wrapped;
   }
   result = real(signal, action, previous);
-  if (result == 0 && previous && previous->handler == fill_in_trap_number) previous->handler = replaced;
+  if (result == 0 && previous && previous->handler == before_wine_handler) previous->handler = replaced;
   return result;
+}
+
+/* The first field of the descriptor that set_thread_area takes. */
+struct thread_area_head {
+  unsigned int entry_number;
+};
+
+/* Wine points %fs at each thread's TEB; its system call dispatcher finds the
+ * thread's frame there. Where set_thread_area can allocate a GDT entry, Wine
+ * uses that one entry for every thread, as the kernel keeps the GDT's TLS
+ * entries per thread. qemu keeps one GDT for the whole process and reloads
+ * the segment registers from it when a signal handler returns, so a thread
+ * that takes a signal after a newer thread started would go on with the
+ * newer thread's TEB. Refusing the allocation makes Wine give each thread a
+ * selector of its own in the LDT, which is shared between threads on a real
+ * kernel too, so every reload finds the thread's own TEB. */
+long syscall(long number, ...) {
+  typedef long (*syscall_fn)(long, ...);
+  static syscall_fn real;
+  __builtin_va_list list;
+  long a1, a2, a3, a4, a5, a6;
+  /* Six arguments, the most any system call takes; reading more than the
+   * caller passed only reads its stack. */
+  __builtin_va_start(list, number);
+  a1 = __builtin_va_arg(list, long);
+  a2 = __builtin_va_arg(list, long);
+  a3 = __builtin_va_arg(list, long);
+  a4 = __builtin_va_arg(list, long);
+  a5 = __builtin_va_arg(list, long);
+  a6 = __builtin_va_arg(list, long);
+  __builtin_va_end(list);
+  if (!real) real = (syscall_fn)next("syscall");
+  if (number == SYS_set_thread_area && a1 && ((struct thread_area_head *)a1)->entry_number == (unsigned int)-1) {
+    *__errno_location() = ENOSYS;
+    return -1;
+  }
+  return real(number, a1, a2, a3, a4, a5, a6);
 }
