@@ -32,14 +32,13 @@ prefix() {
 }
 
 windows() {
-  local arch shipped_log=build/testenv-shipped.log status=0
-  arch=$(scripts/wine-arch.sh)
+  local shipped_log=build/testenv-shipped.log status=0
   # The emulated program is slower and more timing-dependent than a native
   # one; a shipped test that fails there gets one more run.
   local retry=()
-  [ "$arch" = win64 ] && retry=(--repeat until-pass:2)
+  [ "$SHIPPED_QEMU" = yes ] && retry=(--repeat until-pass:2)
   echo "== Windows tests under Wine: the shipped program (preset mingw) beside the rest"
-  TESTENV_DIR="$root/build/testenv-shipped" WINEPREFIX_OVERRIDE="$root/build/wineprefix-$arch-shipped" \
+  TESTENV_DIR="$root/build/testenv-shipped" WINEPREFIX_OVERRIDE="$root/build/wineprefix-$WINE_ARCH-shipped" \
     scripts/test-env.sh run ctest --preset mingw -L shipped "${retry[@]}" >"$shipped_log" 2>&1 &
   local shipped=$!
   scripts/test-env.sh run bash -c \
@@ -49,6 +48,10 @@ windows() {
   cat "$shipped_log"
   return $status
 }
+
+# Run by hand, it decides the host's path itself; under make test it is told.
+. scripts/lib/host.sh
+host_decide
 
 [ $# -gt 0 ] || set -- native tsan prefix windows
 for part in "$@"; do "$part"; done

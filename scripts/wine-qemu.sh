@@ -72,8 +72,16 @@ prepare_prefix() {
   [ -f "$WINEPREFIX/.wow64-ready" ] && return 0
   mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
   cp -a /usr/lib/i386-linux-gnu/wine/i386-windows/. "$WINEPREFIX/drive_c/windows/syswow64/"
-  WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-  WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine wineboot -u >/dev/null 2>&1 || true
+  # Each step has a time limit; a prefix whose 32-bit half timed out is not
+  # marked ready, so the next run tries again.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  timeout -k 5 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+  local status=0
+  timeout -k 5 300 /usr/lib/wine/wine wineboot -u >/dev/null 2>&1 || status=$?
+  if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+    echo "wine-qemu: the 32-bit wineboot took more than 300 s; ended it" >&2
+    return 1
+  fi
   touch "$WINEPREFIX/.wow64-ready"
 }
 
