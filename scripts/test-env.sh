@@ -45,6 +45,7 @@ start() {
   chmod 700 "$state/runtime"
   : > "$state/pids"
   export XDG_RUNTIME_DIR="$state/runtime"
+  host_check preset >/dev/null || exit 1
   export WINEARCH=$WINE_ARCH
   export WINEPREFIX="${WINEPREFIX_OVERRIDE:-$root/build/wineprefix-$WINEARCH}"
   export WINEDEBUG=-all

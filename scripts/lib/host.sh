@@ -65,7 +65,8 @@ host_describe() {
 }
 
 # The self-check: stops in seconds, naming the problem, when the decisions do
-# not fit this host. `loaders` before the builds, `builds` after them.
+# not fit this host. `loaders` before the builds, `builds` after them,
+# `preset` (the Windows tests' build alone) where a test environment starts.
 host_check() {
   local what=$1 root
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -80,10 +81,14 @@ host_check() {
       echo "self-check: $WINE runs here$([ "$SHIPPED_QEMU" = yes ] && echo ', and wine under qemu-i386')"
       ;;
     builds)
+      host_check preset && python3 "$root/scripts/lib/check_test_programs.py" mingw i386 -L shipped
+      ;;
+    preset)
+      # The tests of TEST_PRESET; the test environment checks these again at
+      # its start, where a decision made again inside would show.
       local machine=amd64
       [ "$TEST_PRESET" = mingw ] && machine=i386
-      python3 "$root/scripts/lib/check_test_programs.py" "$TEST_PRESET" "$machine" -LE shipped &&
-        python3 "$root/scripts/lib/check_test_programs.py" mingw i386 -L shipped
+      python3 "$root/scripts/lib/check_test_programs.py" "$TEST_PRESET" "$machine" -LE shipped
       ;;
   esac
 }
