@@ -45,6 +45,7 @@ suite updates 2 amd64
 
 # Served over HTTP on the loopback, as a mirror is: apt's http method checks
 # each file's size as it downloads.
+: > "$work/server.log"
 python3 -m http.server --bind 127.0.0.1 --directory "$work/repo" 0 > "$work/server.log" 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null' EXIT
@@ -75,6 +76,8 @@ apt-get "${APT_OPTIONS[@]}" update -qq
 # the mirror syncs: apt keeps the lists it had for that suite.
 suite updates 2 amd64 i386
 packages_index i386 2.1 | xz > "$work/repo/dists/updates/main/binary-i386/Packages.xz"
+# The server answers "not modified" by the second; the new Release is newer.
+touch -d "@$(($(date +%s) + 10))" "$work/repo/dists/updates/Release"
 
 log=$work/log
 status=0
