@@ -11,6 +11,7 @@
 #include "decode/mp3_frame.h"
 #include "decode/mp3_frame_guard.h"
 #include "decode/mp3_scanner.h"
+#include "decode/mp3_side_info.h"
 #include "decode/probe.h"
 #include "mix/engine.h"
 #include "test_signals.h"
@@ -500,41 +501,60 @@ std::vector<uint8_t> frame_reaching_back(uint8_t tag, uint32_t back) {
     return f;
 }
 
-bool side_info_zero(const std::vector<uint8_t>& f) {
-    return std::all_of(f.begin() + 4, f.begin() + 36, [](uint8_t b) { return b == 0; });
-}
+constexpr int kGarbage = -1;  // a frame whose side information cannot be real
+constexpr int kResync = -2;   // the scanner skipped damage before the next frame
+
+// One frame fed to the guard: how far back its main data begins (or one of
+// the two above), whether it must come out silenced, and how far back its
+// main data then begins.
+struct GuardStep {
+    int reach;
+    bool silenced;
+    uint32_t begins;
+};
 }  // namespace
 
-TEST(Mp3FrameGuard, SilencesGarbageAndWhatBuildsOnIt) {
-    Mp3FrameGuard guard;
-    // Good frames pass untouched, reaching back into earlier ones included.
-    for (std::vector<uint8_t> f : {frame(1), frame_reaching_back(2, 300), frame_reaching_back(3, 500)}) {
-        std::vector<uint8_t> fed = f;
-        EXPECT_FALSE(guard.pass(fed));
-        EXPECT_EQ(fed, f);
+TEST(Mp3FrameGuard, SilencesWhatBuildsOnMissingOrBadBytesOnly) {
+    // Every frame of these holds 381 bytes of main data.
+    struct Case {
+        const char* name;
+        std::vector<GuardStep> steps;
+    } cases[] = {
+        // A stream cut out of a longer one: what the first frames reach back
+        // for is gone. Silenced frames still reach back as far as the codec
+        // holds bytes, so that it keeps the good ones for later frames.
+        {"cut file, reservoir fuller than a frame",
+         {{461, true, 0}, {461, true, 381}, {461, false, 461}, {461, false, 461}}},
+        {"good frames", {{0, false, 0}, {300, false, 300}, {500, false, 500}}},
+        {"garbage and what builds on it",
+         {{0, false, 0}, {kGarbage, true, 0}, {100, true, 100}, {382, true, 382}, {500, false, 500}}},
+        {"resync", {{0, false, 0}, {kResync, false, 0}, {1, true, 1}, {381, false, 381}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Mp3FrameGuard guard;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const GuardStep& step = c.steps[i];
+            SCOPED_TRACE(i);
+            if (step.reach == kResync) {
+                guard.break_reservoir();
+                continue;
+            }
+            std::vector<uint8_t> fed = frame_reaching_back(uint8_t(i + 1), uint32_t(std::max(step.reach, 0)));
+            if (step.reach == kGarbage) std::fill(fed.begin() + 4, fed.end(), 0xA7);  // big_values beyond 288
+            const std::vector<uint8_t> original = fed;
+            EXPECT_EQ(guard.pass(fed), step.silenced);
+            Mp3FrameHeader h;
+            ASSERT_TRUE(parse_mp3_header(fed.data(), &h));
+            EXPECT_EQ(read_mp3_side_info(fed.data(), h).main_data_begin, step.begins);
+            if (!step.silenced) EXPECT_EQ(fed, original);
+            if (!step.silenced) continue;
+            // No granule spends a bit. Garbage loses its bytes too; a frame
+            // that only builds on bad bytes keeps its own.
+            EXPECT_EQ(std::count(fed.begin() + 6, fed.begin() + 36, 0), 30);
+            EXPECT_EQ(fed.back(), step.reach == kGarbage ? 0 : original.back());
+        }
     }
-    // A header that checks out over garbage: big_values beyond 288 and more
-    // bits than the frame holds.
-    std::vector<uint8_t> garbage = frame(0xFF);
-    std::fill(garbage.begin() + 4, garbage.end(), 0xA7);
-    EXPECT_TRUE(guard.pass(garbage));
-    EXPECT_EQ(std::count(garbage.begin() + 4, garbage.end(), 0), long(garbage.size() - 4));
-    // The next frame starts its main data in the garbage: its own bytes stay
-    // (later frames read them) but it decodes to silence.
-    std::vector<uint8_t> after = frame_reaching_back(5, 100);
-    EXPECT_TRUE(guard.pass(after));
-    EXPECT_TRUE(side_info_zero(after));
-    EXPECT_EQ(after.back(), 5);
-    // Then frames reaching back only into good bytes pass again.
-    std::vector<uint8_t> next = frame_reaching_back(6, 350);
-    EXPECT_FALSE(guard.pass(next));
-    // After a resync the bytes before the next frame are not the stream's.
-    guard.break_reservoir();
-    std::vector<uint8_t> resynced = frame_reaching_back(7, 1);
-    EXPECT_TRUE(guard.pass(resynced));
-    std::vector<uint8_t> fresh = frame(8);
-    EXPECT_FALSE(guard.pass(fresh));
-    EXPECT_EQ(guard.silenced(), 3);
 }
 
 TEST(Mp3Decoder, PositionZeroIsTheFirstEncodedSampleAtEveryStart) {

@@ -4,7 +4,8 @@
 # 22.05 and 8 kHz, mono and stereo, CBR and VBR, with and without its tag,
 # and a file shorter than one frame; decodes each with mpg123 (gapless) and
 # has mp3_gapless_check compare the library's decoding with it. Then the
-# same check over a file with garbage in some frames.
+# same check over a file with garbage in some frames, and over files cut
+# without re-encoding.
 #
 #   mp3_gapless_test.sh MP3_GAPLESS_CHECK.exe
 #
@@ -55,3 +56,22 @@ sed -i 's| /| Z:/|g' "$list"
 lame --quiet -b 128 -t "$work/src_44100_2.wav" "$work/damaged.mp3"
 mpg123 -q -w "$work/damaged.ref.wav" "$work/damaged.mp3"
 "${WINE:-wine}" "$program" --damage "Z:$work/damaged.mp3" "Z:$work/damaged.ref.wav"
+
+# Cut files: pink noise keeps the encoder's reservoir full. Low and high
+# CBR, VBR, mono, and MPEG-2 rates, each cut without re-encoding.
+sox -R -n -r 44100 -c 2 -b 16 "$work/pink.wav" synth 6 pinknoise vol 0.5
+cut_case() {
+  local name=$1
+  shift
+  lame --quiet -t "$@" "$work/pink.wav" "$work/$name.mp3"
+  mpg123 -q -w "$work/$name.ref.wav" "$work/$name.mp3"
+  "${WINE:-wine}" "$program" --cut "Z:$work/$name.mp3" "Z:$work/$name.ref.wav" || cuts_failed=1
+}
+cuts_failed=0
+cut_case cut_cbr64 -b 64 --resample 44.1
+cut_case cut_cbr320 -b 320
+cut_case cut_mono32 -b 32 -m m --resample 44.1
+cut_case cut_vbr2 -V 2
+cut_case cut_vbr9 -V 9
+cut_case cut_mpeg2 -b 32 --resample 22.05
+[ "$cuts_failed" = 0 ]
