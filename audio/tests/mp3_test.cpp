@@ -210,10 +210,13 @@ TEST(Mp3Frame, RejectsInvalidHeaders) {
         {0xFF, 0xFB, 0x00, 0x40},  // free format
         {0xFF, 0xFB, 0xF0, 0x40},  // bitrate index 15
         {0xFF, 0xFB, 0x9C, 0x40},  // reserved rate
-        {0xFF, 0xFB, 0x90, 0x42},  // reserved emphasis
         {0xFE, 0xFB, 0x90, 0x40},  // no sync
     };
     for (const auto& b : bad) EXPECT_FALSE(parse_mp3_header(b, &h));
+    // Reserved emphasis is only marked: decoders ignore emphasis.
+    const uint8_t reserved_emphasis[4] = {0xFF, 0xFB, 0x90, 0x42};
+    ASSERT_TRUE(parse_mp3_header(reserved_emphasis, &h));
+    EXPECT_TRUE(h.reserved_emphasis);
 }
 
 TEST(Mp3Scanner, FindsEveryFrameOfAPlainStream) {
@@ -282,6 +285,28 @@ TEST(Mp3Scanner, ResyncsAfterDamageInTheMiddle) {
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(s.tags, expected);
     EXPECT_EQ(s.resyncs, 1);
+}
+
+TEST(Mp3Scanner, ReservedEmphasisOnlyKeepsARunOfFramesFromStartingThere) {
+    struct Case {
+        std::vector<int> marked;  // frames (from 0) with emphasis 2
+        std::vector<uint8_t> tags;
+    } cases[] = {
+        {{4}, tag_range(1, 10)},
+        {{3, 4, 5, 9}, tag_range(1, 10)},
+        {{0}, tag_range(2, 10)},  // looks like junk where the stream would start
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes;
+        for (int i = 0; i < 10; ++i) {
+            std::vector<uint8_t> f = frame(uint8_t(i + 1));
+            if (std::count(c.marked.begin(), c.marked.end(), i)) f[3] |= 2;
+            bytes.insert(bytes.end(), f.begin(), f.end());
+        }
+        Scan s = scan(bytes);
+        EXPECT_EQ(s.tags, c.tags) << c.marked[0];
+        EXPECT_EQ(s.resyncs, 0);
+    }
 }
 
 TEST(Mp3Scanner, DropsACutOffLastFrame) {

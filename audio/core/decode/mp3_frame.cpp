@@ -63,7 +63,7 @@ bool parse_mp3_header(const uint8_t* p, Mp3FrameHeader* h) {
     int bitrate_index = p[2] >> 4;
     int rate_index = (p[2] >> 2) & 3;
     int emphasis = p[3] & 3;
-    if (version_bits == 1 || layer_bits != 1 || rate_index == 3 || emphasis == 2) return false;
+    if (version_bits == 1 || layer_bits != 1 || rate_index == 3) return false;
     if (bitrate_index == 0 || bitrate_index == 15) return false;
     h->version = version_bits == 3 ? MpegVersion::mpeg1 : version_bits == 2 ? MpegVersion::mpeg2 : MpegVersion::mpeg25;
     bool mpeg1 = h->version == MpegVersion::mpeg1;
@@ -72,6 +72,7 @@ bool parse_mp3_header(const uint8_t* p, Mp3FrameHeader* h) {
     h->bitrate = uint32_t(mpeg1 ? kBitratesMpeg1[bitrate_index] : kBitratesMpeg2[bitrate_index]) * 1000;
     h->crc = (p[1] & 1) == 0;
     h->padding = (p[2] & 2) != 0;
+    h->reserved_emphasis = emphasis == 2;
     h->channels = (p[3] >> 6) == 3 ? 1 : 2;
     h->samples = mpeg1 ? 1152 : 576;
     h->frame_bytes = (mpeg1 ? 144 : 72) * h->bitrate / h->rate + (h->padding ? 1 : 0);

@@ -18,6 +18,9 @@ struct Mp3FrameHeader {
     uint32_t channels = 0;
     bool crc = false;
     bool padding = false;
+    // Emphasis 2 is reserved. Decoders ignore emphasis, so such a frame in a
+    // stream plays; only the search for the first frame distrusts it.
+    bool reserved_emphasis = false;
     size_t frame_bytes = 0;  // the whole frame, header included
     size_t samples = 0;      // per channel
 };
@@ -26,6 +29,7 @@ constexpr size_t kMp3HeaderBytes = 4;
 
 // Parses the 4 header bytes at p. False unless they are a valid Layer III
 // header with a known bitrate (free format is not supported) and rate.
+// Reserved emphasis is allowed and marked.
 bool parse_mp3_header(const uint8_t* p, Mp3FrameHeader* header);
 
 // True when two headers can belong to one stream: same version and rate.

@@ -73,7 +73,8 @@ int64_t Mp3Scanner::find_sync(uint64_t from, uint64_t limit, int chain, const Mp
         if (!p) return -1;
         if (*p != 0xFF) continue;
         Mp3FrameHeader head;
-        if (!header_at(pos, &head) || (ref && !same_mp3_stream(head, *ref))) continue;
+        // Reserved emphasis is a sign of junk where a run of frames is to start.
+        if (!header_at(pos, &head) || head.reserved_emphasis || (ref && !same_mp3_stream(head, *ref))) continue;
         // Confirm by the frames that follow; a chain cut short by the end of
         // the audio counts when it holds two frames, or one that fills it exactly.
         int count = 1;

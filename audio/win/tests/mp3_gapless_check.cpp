@@ -8,11 +8,13 @@
 // few frames, keeping their headers, and checks that what comes out is never
 // louder than the music around it. With --cut it cuts the file at frame
 // boundaries and checks that each cut plays at the level of the whole file
-// from the same point on.
+// from the same point on; with --emphasis it marks some frames with the
+// reserved emphasis, which must change nothing.
 //
 //   mp3_gapless_check LIST        LIST lines: MP3 REFERENCE.wav SOURCE.wav tagged|untagged
 //   mp3_gapless_check --damage MP3 REFERENCE.wav
 //   mp3_gapless_check --cut MP3 REFERENCE.wav     MP3 without a tag, cut as lossless cutters do
+//   mp3_gapless_check --emphasis MP3 REFERENCE.wav
 #include <windows.h>
 
 #include <algorithm>
@@ -274,6 +276,23 @@ bool check_cuts(const std::string& mp3, const std::string& ref_path) {
     return check_cut_at(bytes, offsets, fullest, ref, "fullest reservoir") && ok;
 }
 
+// Reserved emphasis (2) written into the headers of a run of frames in the
+// middle and of one frame alone: the file decodes exactly as before.
+bool check_reserved_emphasis(const std::string& mp3, const std::string& ref_path) {
+    std::vector<uint8_t> bytes = read_file(mp3);
+    std::vector<size_t> offsets = frame_offsets(bytes);
+    if (offsets.size() < 40) return std::printf("FAIL %s: too few frames\n", mp3.c_str()), false;
+    Sound plain = decode(bytes);
+    for (size_t k : {10, 11, 12, 30}) bytes[offsets[k] + 3] = uint8_t((bytes[offsets[k] + 3] & ~3) | 2);
+    Sound ours = decode(bytes), ref = read_wav16(ref_path);
+    double worst = worst_window_db(ours, ref);
+    bool ok = ours.samples == plain.samples && ours.frames() == ref.frames() && worst <= 1.0;
+    std::printf("%s %s with reserved emphasis: %zu frames (reference %zu), worst window %.2f dB%s\n",
+                ok ? "ok  " : "FAIL", mp3.c_str(), ours.frames(), ref.frames(), worst,
+                ours.samples == plain.samples ? ", as without it" : ", differs from the file without it");
+    return ok;
+}
+
 // Runs every case of the list file.
 bool check_list(const std::string& list) {
     std::ifstream in(list);
@@ -301,8 +320,10 @@ int main(int argc, char** argv) {
         ok = check_damage(argv[2], argv[3]);
     } else if (argc == 4 && std::strcmp(argv[1], "--cut") == 0) {
         ok = check_cuts(argv[2], argv[3]);
+    } else if (argc == 4 && std::strcmp(argv[1], "--emphasis") == 0) {
+        ok = check_reserved_emphasis(argv[2], argv[3]);
     } else {
-        std::fprintf(stderr, "usage: mp3_gapless_check LIST | --damage MP3 REFERENCE.wav | --cut MP3 REFERENCE.wav\n");
+        std::fprintf(stderr, "usage: mp3_gapless_check LIST | --damage|--cut|--emphasis MP3 REFERENCE.wav\n");
     }
     BASS_Free();
     return ok ? 0 : 1;

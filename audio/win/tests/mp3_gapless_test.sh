@@ -52,10 +52,12 @@ encode short_untagged "$short" untagged -b 128 -t
 sed -i 's| /| Z:/|g' "$list"
 "${WINE:-wine}" "$program" "Z:$list"
 
-# Damage: frames with intact headers and garbage bodies in a tagless file.
+# A tagless file: garbage in the bodies of frames whose headers stay intact;
+# then the reserved emphasis in some headers.
 lame --quiet -b 128 -t "$work/src_44100_2.wav" "$work/damaged.mp3"
 mpg123 -q -w "$work/damaged.ref.wav" "$work/damaged.mp3"
 "${WINE:-wine}" "$program" --damage "Z:$work/damaged.mp3" "Z:$work/damaged.ref.wav"
+"${WINE:-wine}" "$program" --emphasis "Z:$work/damaged.mp3" "Z:$work/damaged.ref.wav"
 
 # Cut files: pink noise keeps the encoder's reservoir full. Low and high
 # CBR, VBR, mono, and MPEG-2 rates, each cut without re-encoding.
