@@ -309,6 +309,32 @@ TEST(Mp3Scanner, ReservedEmphasisOnlyKeepsARunOfFramesFromStartingThere) {
     }
 }
 
+TEST(Mp3Scanner, FreeFormatFramesTakeTheirLengthFromTheDistanceToTheNext) {
+    // 44.1 kHz stereo, bitrate index 0: 600 bytes, 601 with padding.
+    std::vector<uint8_t> bytes = {0x00, 0xFF, 0xFB, 0x00, 0x40};  // junk, and a lone header in it
+    for (int i = 0; i < 8; ++i) {
+        bool padded = i % 3 == 2;
+        std::vector<uint8_t> f = {0xFF, 0xFB, uint8_t(padded ? 0x02 : 0x00), 0x40};
+        f.resize(4 + 32, 0);
+        f.resize(600 + (padded ? 1 : 0), uint8_t(i + 1));
+        bytes.insert(bytes.end(), f.begin(), f.end());
+    }
+    auto source = make_memory_source(bytes.data(), bytes.size());
+    Mp3Scanner scanner(*source);
+    ASSERT_EQ(scanner.open(), Error::none);
+    EXPECT_EQ(scanner.first_frame_offset(), 5u);
+    EXPECT_TRUE(scanner.first_header().free_format);
+    EXPECT_EQ(scanner.first_header().bitrate, 600u * 44100 / 144);
+    EXPECT_EQ(le16(&mp3_wave_format(scanner.first_header())[24]), 600);
+    std::vector<uint8_t> f;
+    std::vector<uint8_t> tags;
+    while (scanner.next_frame(f)) {
+        EXPECT_EQ(f.size(), tags.size() % 3 == 2 ? 601u : 600u);
+        tags.push_back(f.back());
+    }
+    EXPECT_EQ(tags, tag_range(1, 8));
+}
+
 TEST(Mp3Scanner, DropsACutOffLastFrame) {
     std::vector<uint8_t> bytes = frames(6);
     bytes.resize(bytes.size() - 50);

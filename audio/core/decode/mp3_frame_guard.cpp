@@ -29,8 +29,7 @@ void silence_side_info(std::vector<uint8_t>& frame, const Mp3SideInfo& info, boo
 
 bool Mp3FrameGuard::pass(std::vector<uint8_t>& frame) {
     Mp3FrameHeader h;
-    if (frame.size() < kMp3HeaderBytes || !parse_mp3_header(frame.data(), &h) || h.frame_bytes != frame.size())
-        return false;
+    if (!parse_mp3_frame_header(frame, &h)) return false;
     Mp3SideInfo info = read_mp3_side_info(frame.data(), h);
     bool mpeg1 = h.version == MpegVersion::mpeg1;
     size_t limit = mpeg1 ? kMaxReservoirMpeg1 : kMaxReservoirMpeg2;

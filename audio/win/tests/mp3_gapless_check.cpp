@@ -29,6 +29,7 @@
 #include "bass.h"
 #include "io/le_bytes.h"
 #include "decode/mp3_frame.h"
+#include "decode/mp3_scanner.h"
 #include "decode/mp3_side_info.h"
 
 namespace {
@@ -130,9 +131,10 @@ namespace {
 
 // The MP3 file as the data chunk of a WAV file (format tag 0x55).
 std::vector<uint8_t> wrap_in_wav(const std::vector<uint8_t>& mp3) {
-    audio::Mp3FrameHeader first;
-    if (mp3.size() < 4 || !audio::parse_mp3_header(mp3.data(), &first)) return {};
-    std::vector<uint8_t> format = audio::mp3_wave_format(first);
+    auto source = audio::make_memory_source(mp3.data(), mp3.size());
+    audio::Mp3Scanner scanner(*source);
+    if (scanner.open() != audio::Error::none) return {};
+    std::vector<uint8_t> format = audio::mp3_wave_format(scanner.first_header());
     std::vector<uint8_t> wav = {'R', 'I', 'F', 'F'};
     audio::put_le32(wav, uint32_t(4 + 8 + format.size() + 8 + mp3.size()));
     wav.insert(wav.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});

@@ -2,8 +2,9 @@
 # MP3 to the sample against mpg123: encodes a chirp that starts at a known
 # sample (0.1 s of silence, then 0.9 s of sound) with lame at 44.1, 32,
 # 22.05 and 8 kHz, mono and stereo, CBR and VBR, with and without its tag,
-# and a file shorter than one frame; decodes each with mpg123 (gapless) and
-# has mp3_gapless_check compare the library's decoding with it. Then the
+# in free format, and a file shorter than one frame; decodes each with
+# mpg123 (gapless) and has mp3_gapless_check compare the library's decoding
+# with it. Then the
 # same check over a file with garbage in some frames, and over files cut
 # without re-encoding.
 #
@@ -41,6 +42,10 @@ for rate in 44100 32000 22050 8000; do
     encode "vbr_${rate}_${channels}_untagged" "$src" untagged -V 4 -t
   done
 done
+# Free format: frames of a length the encoder chose, above 320 kbit/s too.
+encode free_400 "$work/src_44100_2.wav" tagged --freeformat -b 400
+encode free_160_untagged "$work/src_44100_1.wav" untagged --freeformat -b 160 -t
+encode free_64 "$work/src_22050_2.wav" tagged --freeformat -b 64
 # 100 samples: less than one frame of sound.
 short="$work/short.wav"
 sox -n -r 44100 -c 2 -b 16 "$short" synth 100s sine 1000 vol 0.5
