@@ -544,6 +544,74 @@ TEST(Mp3Decoder, MpegFramesInsideWavAreTrimmedAndFlushedAlike) {
 }
 
 namespace {
+// A codec stand-in for one channel count that puts out frame n of its input
+// when frame n + 1 arrives, each sample tag * 16 + its channel, and logs the
+// tags of the frames it is given.
+class LaggingConverter : public BlockConverter {
+public:
+    LaggingConverter(uint32_t channels, std::vector<uint8_t>* log) : channels_(channels), log_(log) {}
+    AudioFormat output_format() const override { return AudioFormat{44100, channels_}; }
+    bool convert(const uint8_t* in, size_t n, std::vector<int16_t>& out) override {
+        log_->push_back(in[n - 1]);
+        for (size_t i = 0; held_ && i < 1152; ++i)
+            for (uint32_t c = 0; c < channels_; ++c) out.push_back(int16_t(held_ * 16 + c * 2));
+        held_ = in[n - 1];
+        return true;
+    }
+
+private:
+    uint32_t channels_;
+    std::vector<uint8_t>* log_;
+    int held_ = 0;
+};
+}  // namespace
+
+TEST(Mp3Decoder, EachChannelCountGetsACodecOfItsOwnAndTheFirstFrameDecidesTheOutput) {
+    const uint8_t stereo[4] = {0xFF, 0xFB, 0x90, 0x40}, mono[4] = {0xFF, 0xFB, 0x90, 0xC0};
+    auto stream = [&](const std::vector<bool>& mono_frames) {
+        std::vector<uint8_t> bytes;
+        for (size_t i = 0; i < mono_frames.size(); ++i) {
+            std::vector<uint8_t> f(mono_frames[i] ? mono : stereo, (mono_frames[i] ? mono : stereo) + 4);
+            f.resize(417, 0);
+            f.back() = uint8_t(i + 1);
+            bytes.insert(bytes.end(), f.begin(), f.end());
+        }
+        return bytes;
+    };
+    struct Case {
+        std::vector<bool> mono_frames;
+        uint32_t channels;
+        std::vector<std::vector<uint8_t>> codecs;  // the tags each codec got, a silent frame being 0
+        std::vector<int> left, right;              // each output frame's samples, by 16ths
+    } cases[] = {
+        {{true, true, false, false, true}, 1, {{1, 2, 0}, {3, 4, 0}, {5, 0}}, {16, 32, 49, 65, 80}, {}},
+        {{false, true, false}, 2, {{1, 0}, {2, 0}, {3, 0}}, {16, 32, 48}, {18, 32, 50}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::vector<uint8_t>> logs(4);
+        std::vector<uint32_t> opened;
+        ConverterFactory codecs = [&](const std::vector<uint8_t>& format, Error*) {
+            opened.push_back(le16(&format[2]));
+            return std::make_unique<LaggingConverter>(opened.back(), &logs[opened.size() - 1]);
+        };
+        std::vector<uint8_t> bytes = stream(c.mono_frames);
+        Error error = Error::none;
+        auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), codecs, &error);
+        ASSERT_TRUE(decoder) << int(error);
+        EXPECT_EQ(decoder->format().channels, c.channels);
+        std::vector<float> samples = audio_test::decode_all(*decoder);
+        ASSERT_EQ(samples.size(), c.mono_frames.size() * 1152 * c.channels);
+        for (size_t i = 0; i < c.mono_frames.size(); ++i) {
+            SCOPED_TRACE(i);
+            for (uint32_t ch = 0; ch < c.channels; ++ch)
+                EXPECT_EQ(std::lround(samples[(i * 1152 + 1151) * c.channels + ch] * 32768),
+                          (ch ? c.right : c.left)[i]);
+        }
+        for (size_t k = 0; k < c.codecs.size(); ++k) EXPECT_EQ(logs[k], c.codecs[k]) << k;
+    }
+}
+
+namespace {
 // A frame whose main data begins `back` bytes into earlier frames' data.
 std::vector<uint8_t> frame_reaching_back(uint8_t tag, uint32_t back) {
     std::vector<uint8_t> f = frame(tag);

@@ -21,6 +21,8 @@ public:
     bool pass(std::vector<uint8_t>& frame);
     // The bytes before the next frame are not the stream's (after a resync).
     void break_reservoir() { good_ = 0; }
+    // The next frame goes to a codec that holds no bytes yet.
+    void start_codec() { held_ = good_ = 0; }
 
     int silenced() const { return silenced_; }
 

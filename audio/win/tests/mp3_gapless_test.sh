@@ -2,7 +2,8 @@
 # MP3 to the sample against mpg123: encodes a chirp that starts at a known
 # sample (0.1 s of silence, then 0.9 s of sound) with lame at 44.1, 32,
 # 22.05 and 8 kHz, mono and stereo, CBR and VBR, with and without its tag,
-# in free format, and a file shorter than one frame; decodes each with
+# in free format, joined files that switch between mono and stereo, and a
+# file shorter than one frame; decodes each with
 # mpg123 (gapless) and has mp3_gapless_check compare the library's decoding
 # with it. Then the
 # same check over a file with garbage in some frames, and over files cut
@@ -46,6 +47,20 @@ done
 encode free_400 "$work/src_44100_2.wav" tagged --freeformat -b 400
 encode free_160_untagged "$work/src_44100_1.wav" untagged --freeformat -b 160 -t
 encode free_64 "$work/src_22050_2.wav" tagged --freeformat -b 64
+# Streams that switch between mono and stereo: files joined end to end. The
+# first frame decides the output's channels, as mpg123 is told here.
+lame --quiet -t -b 128 "$work/src_44100_1.wav" "$work/part_1.mp3"
+lame --quiet -t -b 128 "$work/src_44100_2.wav" "$work/part_2.mp3"
+# joined NAME MPG123-CHANNELS-OPTION PARTS...
+joined() {
+  local name=$1 channels=$2
+  shift 2
+  (cd "$work" && cat "$@" > "$name.mp3")
+  mpg123 -q "$channels" -w "$work/$name.ref.wav" "$work/$name.mp3"
+  echo "Z:$work/$name.mp3 $work/$name.ref.wav $work/src_44100_2.wav untagged" >> "$list"
+}
+joined switch_mono_first --mono part_1.mp3 part_2.mp3 part_1.mp3
+joined switch_stereo_first --stereo part_2.mp3 part_1.mp3 part_2.mp3
 # 100 samples: less than one frame of sound.
 short="$work/short.wav"
 sox -n -r 44100 -c 2 -b 16 "$short" synth 100s sine 1000 vol 0.5
