@@ -15,7 +15,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 binfmt=/proc/sys/fs/binfmt_misc
 
-# The i386 ELF header, as scripts/wine-qemu.sh matches it.
+# The i386 ELF header, as scripts/env/wine-qemu.sh matches it.
 i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 

@@ -11,7 +11,7 @@
 #   SHIPPED_QEMU    yes | no      the shipped 32-bit program runs under qemu-i386
 
 # Succeeds when the kernel runs i386 programs. Inside the namespace that
-# scripts/wine-qemu.sh makes, qemu runs every i386 program, so the answer
+# scripts/env/wine-qemu.sh makes, qemu runs every i386 program, so the answer
 # there would be yes on any kernel: the probe refuses to run there (exit 2).
 host_kernel_runs_i386() {
   if [ "${WINE_QEMU_REGISTERED:-}" = 1 ] || [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
@@ -52,6 +52,14 @@ preset_bin() {
   case $1 in mingw) echo build/bin ;; *) echo "build/$1/bin" ;; esac
 }
 
+# in_test_env SCRIPT ARGS...: runs SCRIPT again inside the test environment
+# (display, sink, prefix) unless this process is already in one.
+in_test_env() {
+  if [ -z "${PULSE_SERVER:-}" ] || [ -z "${WINE:-}" ]; then
+    exec "$(dirname "${BASH_SOURCE[0]}")/../env/test-env.sh" run "$@"
+  fi
+}
+
 host_describe() {
   local forced=""
   [ -n "${FORCE_WINE_ARCH:-}" ] && forced=" (chosen by FORCE_WINE_ARCH=$FORCE_WINE_ARCH)"
@@ -75,7 +83,7 @@ host_check() {
       timeout -k 5 30 "$WINE" --version >/dev/null 2>&1 ||
         { echo "self-check: the loader $WINE cannot run on this host (path $WINE_ARCH)" >&2; return 1; }
       if [ "$SHIPPED_QEMU" = yes ]; then
-        timeout -k 5 60 "$root/scripts/wine-qemu.sh" run wine --version >/dev/null ||
+        timeout -k 5 60 "$root/scripts/env/wine-qemu.sh" run wine --version >/dev/null ||
           { echo "self-check: wine cannot run under qemu-i386 in a private namespace here" >&2; return 1; }
       fi
       echo "self-check: $WINE runs here$([ "$SHIPPED_QEMU" = yes ] && echo ', and wine under qemu-i386')"

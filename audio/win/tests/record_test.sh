@@ -4,7 +4,7 @@
 #
 #   record_test.sh [ANALYSER OPTIONS...] -- PROGRAM.exe [ARGS...]
 #
-# Needs the test environment (scripts/test-env.sh): PULSE_SERVER and WINE.
+# Needs the test environment (scripts/env/test-env.sh): PULSE_SERVER and WINE.
 # Only the capture process this script starts is stopped, by its PID.
 # RECORD_KEEP=DIR keeps the last capture and the program's log there.
 #
@@ -22,7 +22,7 @@ analyser_options=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do analyser_options+=("$1"); shift; done
 [ "${1:-}" = "--" ] && shift
 [ $# -ge 1 ] || { echo "usage: $0 [ANALYSER OPTIONS...] -- PROGRAM [ARGS...]" >&2; exit 2; }
-: "${PULSE_SERVER:?run inside scripts/test-env.sh}"
+: "${PULSE_SERVER:?run inside scripts/env/test-env.sh}"
 attempts=${RECORD_ATTEMPTS:-3}
 
 work=$(mktemp -d)

@@ -3,13 +3,13 @@
 # a virtual display (Xvfb), a PulseAudio server whose only sink is the null
 # sink "out" (record it with `parec -d out.monitor`), and a cached Wine prefix.
 #
-#   scripts/test-env.sh run CMD...   start, run CMD inside, stop; exits with CMD's code
-#   scripts/test-env.sh start        start and write build/testenv/env (source it)
-#   scripts/test-env.sh stop         stop what `start` started
+#   scripts/env/test-env.sh run CMD...   start, run CMD inside, stop; exits with CMD's code
+#   scripts/env/test-env.sh start        start and write build/testenv/env (source it)
+#   scripts/env/test-env.sh stop         stop what `start` started
 #
 # Which build and loader this host uses comes from scripts/lib/host.sh,
 # decided by the caller (make test, make run) or here when run by hand. On the
-# 64-bit path, `run` runs inside scripts/wine-qemu.sh, so the shipped 32-bit
+# 64-bit path, `run` runs inside scripts/env/wine-qemu.sh, so the shipped 32-bit
 # program runs there too (under qemu-i386), in the same prefix and with the
 # same server as the 64-bit tests. `start` cannot: the 32-bit programs need
 # the namespace that `run` makes.
@@ -21,7 +21,7 @@
 # Only processes this script started are ended, by the PIDs it recorded.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 state="${TESTENV_DIR:-$root/build/testenv}"
 envfile="$state/env"
 . "$root/scripts/lib/host.sh"
@@ -87,7 +87,7 @@ start() {
   wineserver -p || true
   if [ "$SHIPPED_QEMU" = yes ] && [ ! -f "$WINEPREFIX/.wow64-ready" ]; then
     echo "test-env: making the Wine prefix ready for 32-bit programs under qemu (once)"
-    limited 600 "preparing the prefix for qemu" "$root/scripts/wine-qemu.sh" prepare-prefix || true
+    limited 600 "preparing the prefix for qemu" "$root/scripts/env/wine-qemu.sh" prepare-prefix || true
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/.wow64-ready" ]; then
     echo "test-env: creating the Wine prefix (once)"
@@ -132,7 +132,7 @@ case "${1:-}" in
   run)
     shift
     if [ "$SHIPPED_QEMU" = yes ] && [ "${WINE_QEMU_REGISTERED:-}" != 1 ]; then
-      exec "$root/scripts/wine-qemu.sh" run "$0" run "$@"
+      exec "$root/scripts/env/wine-qemu.sh" run "$0" run "$@"
     fi
     trap stop EXIT
     start

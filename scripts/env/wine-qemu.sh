@@ -3,15 +3,15 @@
 # code: Wine's 32-bit processes go through qemu-user's i386 emulator, while
 # the Wine server, services and 64-bit processes stay native.
 #
-#   scripts/wine-qemu.sh run CMD...        run CMD with the emulator registered
-#   scripts/wine-qemu.sh prepare-prefix    make $WINEPREFIX ready for 32-bit programs
+#   scripts/env/wine-qemu.sh run CMD...        run CMD with the emulator registered
+#   scripts/env/wine-qemu.sh prepare-prefix    make $WINEPREFIX ready for 32-bit programs
 #                                          (inside `run`, before any Wine process)
 #
 # Inside `run`, a 32-bit ELF started anywhere below CMD (Wine's 32-bit loader,
 # which wine64 starts for a PE32 program) runs under qemu-i386-static.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-shim_source="$root/scripts/qemu-i386/wine_shim.c"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+shim_source="$root/scripts/env/qemu-i386/wine_shim.c"
 shim_dir="$root/build/qemu-i386"
 binfmt=/proc/sys/fs/binfmt_misc
 
