@@ -40,7 +40,7 @@ std::vector<uint8_t> dc_wav(double seconds, float value = 0.5f) {
 
 std::vector<float> render(Engine& engine, size_t frames) {
     std::vector<float> out(2 * frames);
-    engine.render(out.data(), frames);
+    render_fed(engine, out.data(), frames);
     return out;
 }
 
