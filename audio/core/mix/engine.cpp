@@ -69,9 +69,18 @@ std::shared_ptr<Stream> Engine::find(uint32_t handle) {
     return find(lock, handle);
 }
 
-std::shared_ptr<Stream> Engine::find(const TableLock&, uint32_t handle) {
+std::shared_ptr<Stream> Engine::find(const TableLock& lock, uint32_t handle) {
     auto it = streams_.find(handle);
-    return it == streams_.end() ? nullptr : it->second;
+    if (it == streams_.end()) return nullptr;
+    std::shared_ptr<Stream> stream = it->second;
+    // An auto-free stream that has played to its end is gone from the
+    // moment the mixer ended it, not only from the feeder's next pass.
+    bool ended_to_free = stream->auto_free() && stream->state() == StreamState::ended;
+    if (ended_to_free && !stream->is_decode_channel()) {
+        release(lock, stream);
+        return nullptr;
+    }
+    return stream;
 }
 
 Error Engine::start_playing(const std::shared_ptr<Stream>& stream) {
