@@ -17,7 +17,7 @@ program=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The rising tone on the left only, the steady one on the right only.
-sox -n -r 44100 -c 2 -b 16 -e signed-integer "$work/rising.wav" synth 10 sine 300-1300 vol 0.5 remix 1 0
+sox -n -r 44100 -c 2 -b 16 -e signed-integer "$work/rising.wav" synth 10 sine 300:1300 vol 0.5 remix 1 0
 sox -n -r 44100 -c 2 -b 16 -e signed-integer "$work/steady.wav" synth 10 sine 1000 vol 0.3 remix 0 1
 args=(Z:"$work/rising.wav" 4 "$stall_ms" 7)
 checks=(--stall-at 4 --stall-ms "$stall_ms")
