@@ -1,5 +1,5 @@
-// Memory running short: this program replaces operator new with one that
-// can be told to fail, and checks that the calls report it, that a stream
+// Memory running short: this program replaces operator new
+// (replaced_new.cpp) with one that can be told to fail, and checks that the calls report it, that a stream
 // whose decoding fails stops while the others play on, and that the null
 // device's thread outlives a render that throws. The engines here have no
 // feeder threads: the test's own thread decodes, and so meets the failures.
@@ -7,13 +7,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <new>
 #include <thread>
 
 #include "bass.h"
 #include "mix/engine.h"
 #include "mix/null_device.h"
+#include "replaced_new.h"
 #include "test_signals.h"
 
 using audio::Engine;
@@ -40,36 +40,12 @@ auto with_failing_allocations(int count, Call call) {
 
 }  // namespace
 
-void* operator new(std::size_t size) {
-    if (t_failures_left > 0) {
-        --t_failures_left;
-        throw std::bad_alloc();
-    }
-    if (void* block = std::malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
+bool audio_test::allocation_fails() {
+    if (t_failures_left == 0) return false;
+    --t_failures_left;
+    return true;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return operator new(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-// Inlined where operator new was called, these free() calls look like a
-// mismatch to GCC; they are the other half of the operator new above.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+void audio_test::note_release() {}
 
 namespace {
 

@@ -1,18 +1,17 @@
 // The render thread's steady state: while streams play, pause, stop,
 // restart, end and are freed, the thread that renders allocates and frees
 // no memory, reads no file and tears down no stream. This program replaces
-// operator new and delete to count what the render thread does, so it is a
-// program of its own.
+// operator new and delete (replaced_new.cpp) to count what the render
+// thread does, so it is a program of its own.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <thread>
 
 #include "mix/engine.h"
+#include "replaced_new.h"
 #include "test_signals.h"
 
 using audio::Engine;
@@ -28,34 +27,13 @@ std::atomic<int> g_render_frees{0};
 
 }  // namespace
 
-void* operator new(std::size_t size) {
+bool audio_test::allocation_fails() {
     if (t_render_thread) ++g_render_allocations;
-    if (void* block = std::malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
+    return false;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return operator new(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+void audio_test::note_release() {
+    if (t_render_thread) ++g_render_frees;
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void operator delete(void* block) noexcept {
-    if (block && t_render_thread) ++g_render_frees;
-    std::free(block);
-}
-void operator delete[](void* block) noexcept { operator delete(block); }
-void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
-void operator delete[](void* block, std::size_t) noexcept { operator delete(block); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace {
 
