@@ -7,7 +7,7 @@ namespace audio {
 namespace {
 // Between passes when nobody wakes the feeder: a small part of the queue's
 // length, so that a queue is topped up long before it could run dry.
-constexpr auto kTick = std::chrono::milliseconds(10);
+constexpr auto kTick = std::chrono::milliseconds(40);
 }  // namespace
 
 Feeder::Feeder(size_t threads, std::function<void()> pass) : pass_(std::move(pass)) {
