@@ -1,0 +1,12 @@
+// Programs that watch memory replace operator new and delete with the ones
+// in replaced_new.cpp, which ask these hooks; each such program defines them.
+#pragma once
+
+namespace audio_test {
+
+// Asked before each allocation: true makes it fail with std::bad_alloc.
+bool allocation_fails();
+// Told of each block released (never of a null pointer).
+void note_release();
+
+}  // namespace audio_test
