@@ -1,7 +1,7 @@
 """Drives the running program from outside, as a user would, and listens to it.
 
 Used by the end-to-end test and by `make run` on machines without a display.
-It expects the environment of scripts/test-env.sh (DISPLAY, WINE, PULSE_SERVER,
+It expects the environment of scripts/env/test-env.sh (DISPLAY, WINE, PULSE_SERVER,
 WINEPREFIX) and needs xdotool, parec and ImageMagick's import.
 
 Where controls are: the small Windows helper control_rects.exe reports each

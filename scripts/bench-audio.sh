@@ -7,20 +7,18 @@
 #
 #   scripts/bench-audio.sh [SECONDS]     (default 10 s of playback)
 #
-# Runs itself inside the test environment (scripts/test-env.sh) when not
+# Runs itself inside the test environment (scripts/env/test-env.sh) when not
 # already there. Needs the build of the preset the environment names
 # (TEST_PRESET). The files are made in a temporary folder and removed after.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-10}
 
-if [ -z "${PULSE_SERVER:-}" ] || [ -z "${WINE:-}" ]; then
-  exec "$root/scripts/test-env.sh" run "$root/scripts/bench-audio.sh" "$@"
-fi
-
-preset=${TEST_PRESET:-mingw}
+. "$root/scripts/lib/host.sh"
+in_test_env "$root/scripts/bench-audio.sh" "$@"
+preset=$TEST_PRESET
 cmake --build --preset "$preset" --target bench_play >/dev/null
-if [ "$preset" = mingw ]; then bin="$root/build/bin"; else bin="$root/build/$preset/bin"; fi
+bin="$root/$(preset_bin "$preset")"
 player="$bin/bench_play.exe"
 
 work=$(mktemp -d /tmp/bench-audio.XXXXXX)

@@ -20,4 +20,4 @@ cmake --preset "$preset" "${launcher[@]}" >/dev/null
 
 targets=()
 for target in "$@"; do targets+=(--target "$target"); done
-cmake --build --preset "$preset" --parallel "${BUILD_JOBS:-$(nproc)}" "${targets[@]}"
+cmake --build --preset "$preset" --parallel "${BUILD_JOBS:-2}" "${targets[@]}"

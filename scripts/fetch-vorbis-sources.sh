@@ -8,6 +8,7 @@
 #
 # Usage: scripts/fetch-vorbis-sources.sh [DIR]   (default build/third_party)
 set -euo pipefail
+. "$(dirname "$0")/lib/apt.sh"
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 dest=${1:-$root/build/third_party}
@@ -18,10 +19,8 @@ packages=(libogg libvorbis)
 
 # apt-get source unpacks with dpkg-source, which comes with dpkg-dev.
 if ! command -v dpkg-source >/dev/null; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends dpkg-dev >/dev/null
+  apt_update
+  apt_install dpkg-dev
 fi
 
 apt_dir=$dest/apt
@@ -36,7 +35,7 @@ for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
   [ -f "$f" ] && sed -n 's/^deb\([[:space:]]\)/deb-src\1/p' "$f"
 done >"$apt_dir/sources.list"
 
-apt_options=(
+APT_OPTIONS=(
   -o "Dir::Etc::SourceList=$apt_dir/sources.list"
   -o "Dir::Etc::SourceParts=$apt_dir/sources.list.d"
   -o "Dir::State::Lists=$apt_dir/lists"
@@ -45,8 +44,8 @@ apt_options=(
   -o "APT::Sandbox::User=$(id -un)"
 )
 echo "fetch-vorbis-sources: apt-get source ${packages[*]} into $dest/src"
-apt-get "${apt_options[@]}" update -qq
-(cd "$dest/src" && apt-get "${apt_options[@]}" source -qq "${packages[@]}" >/dev/null)
+apt_update
+(cd "$dest/src" && apt-get "${APT_OPTIONS[@]}" source -qq "${packages[@]}" >/dev/null)
 
 for p in "${packages[@]}"; do
   dir=$(find "$dest/src" -maxdepth 1 -type d -name "$p-[0-9]*" | head -n 1)

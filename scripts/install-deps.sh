@@ -2,6 +2,7 @@
 # Installs every Debian package the build, the program and the tests need.
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
+. "$(dirname "$0")/lib/apt.sh"
 
 packages=(
   cmake ninja-build make python3 git ccache gcc
@@ -25,11 +26,9 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "install-deps: installing ${missing[*]}"
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo_cmd[@]}" dpkg --add-architecture i386
+  "${apt_sudo[@]}" dpkg --add-architecture i386
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt_update
+apt_install "${missing[@]}"
+echo "install-deps: done"

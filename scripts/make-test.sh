@@ -43,15 +43,21 @@ trap report EXIT
 
 phase "install packages" bash scripts/install-deps.sh
 ccache --zero-stats >/dev/null
-arch=$(scripts/wine-arch.sh)
+# The host's facts and the path they choose, decided here once for
+# everything below.
+. scripts/lib/host.sh
+host_decide
+host_describe
+phase "self-check: loaders" host_check loaders
 phase "build native (ASan, UBSan)" scripts/build.sh native
 phase "build native-tsan (engine, API)" scripts/build.sh native-tsan
-if [ "$arch" = win32 ]; then
+if [ "$TEST_PRESET" = mingw ]; then
   phase "build mingw (32-bit, all)" scripts/build.sh mingw
 else
   phase "build mingw (32-bit, shipped)" scripts/build.sh mingw SoundTestApp AudioDecode control_rects fault_probe main_dialog_test
   phase "build mingw64 (64-bit, all)" scripts/build.sh mingw64
 fi
+phase "self-check: builds" host_check builds
 phase "native tests" scripts/run-tests.sh native
 phase "ThreadSanitizer tests" scripts/run-tests.sh tsan
 phase "Wine prefix (once, in build/)" scripts/run-tests.sh prefix

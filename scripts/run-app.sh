@@ -7,25 +7,25 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-arch=$(scripts/wine-arch.sh)
-if [ "$arch" = win32 ]; then
-  bin=build/bin
-  wine_loader=wine
-else
-  # This kernel cannot run 32-bit programs: run the 64-bit build of the same sources.
-  echo "run-app: this machine cannot run 32-bit programs; running the 64-bit build instead"
+# The host's facts, decided here once for the test environment below too.
+. scripts/lib/host.sh
+host_decide
+host_describe
+host_check loaders
+if [ "$TEST_PRESET" != mingw ]; then
+  # This path runs no 32-bit program natively: run the 64-bit build of the same sources.
+  echo "run-app: running the 64-bit build of the same sources"
   scripts/build.sh mingw64 >/dev/null
-  bin=build/mingw64/bin
-  wine_loader=/usr/lib/wine/wine64
 fi
+bin=$(preset_bin "$TEST_PRESET")
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   # A UTF-8 locale lets Wine map non-ASCII file names.
-  export WINEPREFIX="$root/build/wineprefix-$arch" WINEARCH="$arch" WINEDEBUG=-all LANG=C.UTF-8
-  [ -f "$WINEPREFIX/system.reg" ] || WINEDLLOVERRIDES="mscoree,mshtml=" "$wine_loader" wineboot -i >/dev/null 2>&1 || true
-  exec "$wine_loader" "$bin/SoundTestApp.exe"
+  export WINEPREFIX="$root/build/wineprefix-$WINE_ARCH" WINEARCH="$WINE_ARCH" WINEDEBUG=-all LANG=C.UTF-8
+  [ -f "$WINEPREFIX/system.reg" ] || WINEDLLOVERRIDES="mscoree,mshtml=" timeout -k 5 300 "$WINE" wineboot -i >/dev/null 2>&1 || true
+  exec "$WINE" "$bin/SoundTestApp.exe"
 fi
 
 echo "run-app: no display; running on a virtual display with a virtual sound sink"
-exec scripts/test-env.sh run python3 scripts/demo_app.py \
+exec scripts/env/test-env.sh run python3 scripts/demo_app.py \
   "$bin/SoundTestApp.exe" "$bin/control_rects.exe" "$root/samples" "$root/build/run"

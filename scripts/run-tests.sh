@@ -5,7 +5,7 @@
 #
 #   scripts/run-tests.sh [native|tsan|prefix|windows]...     (all four when none is named)
 #
-# Under Wine two private test environments (scripts/test-env.sh) run side by
+# Under Wine two private test environments (scripts/env/test-env.sh) run side by
 # side, each with its own display, sound sink and copy of the prefix:
 #  - the tests labelled "shipped" on the 32-bit build, the program as it ships
 #    (under qemu-i386 where the kernel runs no 32-bit code);
@@ -28,27 +28,30 @@ tsan() {
 # Made once and then copied: creating a prefix takes a minute.
 prefix() {
   echo "== Wine prefix"
-  scripts/test-env.sh run true
+  scripts/env/test-env.sh run true
 }
 
 windows() {
-  local arch shipped_log=build/testenv-shipped.log status=0
-  arch=$(scripts/wine-arch.sh)
+  local shipped_log=build/testenv-shipped.log status=0
   # The emulated program is slower and more timing-dependent than a native
   # one; a shipped test that fails there gets one more run.
   local retry=()
-  [ "$arch" = win64 ] && retry=(--repeat until-pass:2)
+  [ "$SHIPPED_QEMU" = yes ] && retry=(--repeat until-pass:2)
   echo "== Windows tests under Wine: the shipped program (preset mingw) beside the rest"
-  TESTENV_DIR="$root/build/testenv-shipped" WINEPREFIX_OVERRIDE="$root/build/wineprefix-$arch-shipped" \
-    scripts/test-env.sh run ctest --preset mingw -L shipped "${retry[@]}" >"$shipped_log" 2>&1 &
+  TESTENV_DIR="$root/build/testenv-shipped" WINEPREFIX_OVERRIDE="$root/build/wineprefix-$WINE_ARCH-shipped" \
+    scripts/env/test-env.sh run ctest --preset mingw -L shipped "${retry[@]}" >"$shipped_log" 2>&1 &
   local shipped=$!
-  scripts/test-env.sh run bash -c \
+  scripts/env/test-env.sh run bash -c \
     'echo "== preset $TEST_PRESET"; ctest --preset "$TEST_PRESET" -LE shipped --parallel 2' || status=1
   wait "$shipped" || status=1
   echo "== the shipped program (preset mingw)"
   cat "$shipped_log"
   return $status
 }
+
+# Run by hand, it decides the host's path itself; under make test it is told.
+. scripts/lib/host.sh
+host_decide
 
 [ $# -gt 0 ] || set -- native tsan prefix windows
 for part in "$@"; do "$part"; done

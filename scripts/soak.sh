@@ -9,22 +9,20 @@
 #
 # Figures come every 1,000 cycles on the null device; every 100 on the real
 # one, whose run is shorter. Runs itself inside the test environment
-# (scripts/test-env.sh) when not already there, and builds only the soak
+# (scripts/env/test-env.sh) when not already there, and builds only the soak
 # program of the preset the environment names.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 null_cycles=${1:-10000}
 device_cycles=${2:-1000}
 
-if [ -z "${PULSE_SERVER:-}" ] || [ -z "${WINE:-}" ]; then
-  exec "$root/scripts/test-env.sh" run "$root/scripts/soak.sh" "$@"
-fi
-
-preset=${TEST_PRESET:-mingw}
+. "$root/scripts/lib/host.sh"
+in_test_env "$root/scripts/soak.sh" "$@"
+preset=$TEST_PRESET
 cd "$root"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target soak -j2 >/dev/null
-if [ "$preset" = mingw ]; then bin="$root/build/bin"; else bin="$root/build/$preset/bin"; fi
+bin="$root/$(preset_bin "$preset")"
 
 # The committed samples and fixtures (half a second or more each: a stream
 # must not end within a cycle), and the PCM layouts none of them has.

@@ -20,6 +20,8 @@ SERBIAN_LATIN = 0x081A
 EXE_PATH = None
 MACHINE_I386, MACHINE_AMD64, PE32_MAGIC, PE32_PLUS_MAGIC = 0x14C, 0x8664, 0x10B, 0x20B
 EXPECTED_MACHINE = (MACHINE_I386, PE32_MAGIC)
+# The architecture the manifest names, for the program and its common controls.
+EXPECTED_MANIFEST_ARCH = 'X86'
 
 # DLLs that every Windows installation provides. Anything else would have to
 # be shipped beside the program, and the program ships alone.
@@ -330,7 +332,7 @@ class ProgramResources(unittest.TestCase):
         self.assertEqual([child.tag for child in assembly],
                          [ns + 'assemblyIdentity', ns + 'description', ns + 'dependency'])
         self.assertEqual(assembly.find(ns + 'assemblyIdentity').attrib, {
-            'version': '1.0.0.0', 'processorArchitecture': 'X86',
+            'version': '1.0.0.0', 'processorArchitecture': EXPECTED_MANIFEST_ARCH,
             'name': 'Company.Product.Name', 'type': 'win32'})
         description = assembly.find(ns + 'description')
         self.assertEqual((description.text or '').strip(), '')
@@ -338,7 +340,7 @@ class ProgramResources(unittest.TestCase):
         dependencies = assembly.findall(ns + 'dependency/' + ns + 'dependentAssembly/' + ns + 'assemblyIdentity')
         self.assertEqual([d.attrib for d in dependencies], [{
             'type': 'win32', 'name': 'Microsoft.Windows.Common-Controls', 'version': '6.0.0.0',
-            'processorArchitecture': 'X86', 'publicKeyToken': '6595b64144ccf1df', 'language': '*'}])
+            'processorArchitecture': EXPECTED_MANIFEST_ARCH, 'publicKeyToken': '6595b64144ccf1df', 'language': '*'}])
 
     def test_imports_the_narrow_system_calls(self):
         imports = self.pe.imports()
@@ -364,4 +366,5 @@ if __name__ == '__main__':
     if '--64-bit' in sys.argv:
         sys.argv.remove('--64-bit')
         EXPECTED_MACHINE = (MACHINE_AMD64, PE32_PLUS_MAGIC)
+        EXPECTED_MANIFEST_ARCH = 'amd64'
     unittest.main()

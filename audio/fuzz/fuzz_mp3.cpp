@@ -17,8 +17,7 @@ public:
     audio::AudioFormat output_format() const override { return format_; }
     bool convert(const uint8_t* in, size_t n, std::vector<int16_t>& out) override {
         audio::Mp3FrameHeader header;
-        if (n < audio::kMp3HeaderBytes || !audio::parse_mp3_header(in, &header) ||
-            header.frame_bytes != n || header.rate != format_.rate)
+        if (!audio::parse_mp3_frame_header(std::vector<uint8_t>(in, in + n), &header) || header.rate != format_.rate)
             std::abort();
         out.insert(out.end(), header.samples * format_.channels, int16_t(0));
         return true;

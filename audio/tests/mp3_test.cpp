@@ -11,6 +11,7 @@
 #include "decode/mp3_frame.h"
 #include "decode/mp3_frame_guard.h"
 #include "decode/mp3_scanner.h"
+#include "decode/mp3_side_info.h"
 #include "decode/probe.h"
 #include "mix/engine.h"
 #include "test_signals.h"
@@ -209,10 +210,13 @@ TEST(Mp3Frame, RejectsInvalidHeaders) {
         {0xFF, 0xFB, 0x00, 0x40},  // free format
         {0xFF, 0xFB, 0xF0, 0x40},  // bitrate index 15
         {0xFF, 0xFB, 0x9C, 0x40},  // reserved rate
-        {0xFF, 0xFB, 0x90, 0x42},  // reserved emphasis
         {0xFE, 0xFB, 0x90, 0x40},  // no sync
     };
     for (const auto& b : bad) EXPECT_FALSE(parse_mp3_header(b, &h));
+    // Reserved emphasis is only marked: decoders ignore emphasis.
+    const uint8_t reserved_emphasis[4] = {0xFF, 0xFB, 0x90, 0x42};
+    ASSERT_TRUE(parse_mp3_header(reserved_emphasis, &h));
+    EXPECT_TRUE(h.reserved_emphasis);
 }
 
 TEST(Mp3Scanner, FindsEveryFrameOfAPlainStream) {
@@ -281,6 +285,54 @@ TEST(Mp3Scanner, ResyncsAfterDamageInTheMiddle) {
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(s.tags, expected);
     EXPECT_EQ(s.resyncs, 1);
+}
+
+TEST(Mp3Scanner, ReservedEmphasisOnlyKeepsARunOfFramesFromStartingThere) {
+    struct Case {
+        std::vector<int> marked;  // frames (from 0) with emphasis 2
+        std::vector<uint8_t> tags;
+    } cases[] = {
+        {{4}, tag_range(1, 10)},
+        {{3, 4, 5, 9}, tag_range(1, 10)},
+        {{0}, tag_range(2, 10)},  // looks like junk where the stream would start
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes;
+        for (int i = 0; i < 10; ++i) {
+            std::vector<uint8_t> f = frame(uint8_t(i + 1));
+            if (std::count(c.marked.begin(), c.marked.end(), i)) f[3] |= 2;
+            bytes.insert(bytes.end(), f.begin(), f.end());
+        }
+        Scan s = scan(bytes);
+        EXPECT_EQ(s.tags, c.tags) << c.marked[0];
+        EXPECT_EQ(s.resyncs, 0);
+    }
+}
+
+TEST(Mp3Scanner, FreeFormatFramesTakeTheirLengthFromTheDistanceToTheNext) {
+    // 44.1 kHz stereo, bitrate index 0: 600 bytes, 601 with padding.
+    std::vector<uint8_t> bytes = {0x00, 0xFF, 0xFB, 0x00, 0x40};  // junk, and a lone header in it
+    for (int i = 0; i < 8; ++i) {
+        bool padded = i % 3 == 2;
+        std::vector<uint8_t> f = {0xFF, 0xFB, uint8_t(padded ? 0x02 : 0x00), 0x40};
+        f.resize(4 + 32, 0);
+        f.resize(600 + (padded ? 1 : 0), uint8_t(i + 1));
+        bytes.insert(bytes.end(), f.begin(), f.end());
+    }
+    auto source = make_memory_source(bytes.data(), bytes.size());
+    Mp3Scanner scanner(*source);
+    ASSERT_EQ(scanner.open(), Error::none);
+    EXPECT_EQ(scanner.first_frame_offset(), 5u);
+    EXPECT_TRUE(scanner.first_header().free_format);
+    EXPECT_EQ(scanner.first_header().bitrate, 600u * 44100 / 144);
+    EXPECT_EQ(le16(&mp3_wave_format(scanner.first_header())[24]), 600);
+    std::vector<uint8_t> f;
+    std::vector<uint8_t> tags;
+    while (scanner.next_frame(f)) {
+        EXPECT_EQ(f.size(), tags.size() % 3 == 2 ? 601u : 600u);
+        tags.push_back(f.back());
+    }
+    EXPECT_EQ(tags, tag_range(1, 8));
 }
 
 TEST(Mp3Scanner, DropsACutOffLastFrame) {
@@ -492,6 +544,74 @@ TEST(Mp3Decoder, MpegFramesInsideWavAreTrimmedAndFlushedAlike) {
 }
 
 namespace {
+// A codec stand-in for one channel count that puts out frame n of its input
+// when frame n + 1 arrives, each sample tag * 16 + its channel, and logs the
+// tags of the frames it is given.
+class LaggingConverter : public BlockConverter {
+public:
+    LaggingConverter(uint32_t channels, std::vector<uint8_t>* log) : channels_(channels), log_(log) {}
+    AudioFormat output_format() const override { return AudioFormat{44100, channels_}; }
+    bool convert(const uint8_t* in, size_t n, std::vector<int16_t>& out) override {
+        log_->push_back(in[n - 1]);
+        for (size_t i = 0; held_ && i < 1152; ++i)
+            for (uint32_t c = 0; c < channels_; ++c) out.push_back(int16_t(held_ * 16 + c * 2));
+        held_ = in[n - 1];
+        return true;
+    }
+
+private:
+    uint32_t channels_;
+    std::vector<uint8_t>* log_;
+    int held_ = 0;
+};
+}  // namespace
+
+TEST(Mp3Decoder, EachChannelCountGetsACodecOfItsOwnAndTheFirstFrameDecidesTheOutput) {
+    const uint8_t stereo[4] = {0xFF, 0xFB, 0x90, 0x40}, mono[4] = {0xFF, 0xFB, 0x90, 0xC0};
+    auto stream = [&](const std::vector<bool>& mono_frames) {
+        std::vector<uint8_t> bytes;
+        for (size_t i = 0; i < mono_frames.size(); ++i) {
+            std::vector<uint8_t> f(mono_frames[i] ? mono : stereo, (mono_frames[i] ? mono : stereo) + 4);
+            f.resize(417, 0);
+            f.back() = uint8_t(i + 1);
+            bytes.insert(bytes.end(), f.begin(), f.end());
+        }
+        return bytes;
+    };
+    struct Case {
+        std::vector<bool> mono_frames;
+        uint32_t channels;
+        std::vector<std::vector<uint8_t>> codecs;  // the tags each codec got, a silent frame being 0
+        std::vector<int> left, right;              // each output frame's samples, by 16ths
+    } cases[] = {
+        {{true, true, false, false, true}, 1, {{1, 2, 0}, {3, 4, 0}, {5, 0}}, {16, 32, 49, 65, 80}, {}},
+        {{false, true, false}, 2, {{1, 0}, {2, 0}, {3, 0}}, {16, 32, 48}, {18, 32, 50}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::vector<uint8_t>> logs(4);
+        std::vector<uint32_t> opened;
+        ConverterFactory codecs = [&](const std::vector<uint8_t>& format, Error*) {
+            opened.push_back(le16(&format[2]));
+            return std::make_unique<LaggingConverter>(opened.back(), &logs[opened.size() - 1]);
+        };
+        std::vector<uint8_t> bytes = stream(c.mono_frames);
+        Error error = Error::none;
+        auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), codecs, &error);
+        ASSERT_TRUE(decoder) << int(error);
+        EXPECT_EQ(decoder->format().channels, c.channels);
+        std::vector<float> samples = audio_test::decode_all(*decoder);
+        ASSERT_EQ(samples.size(), c.mono_frames.size() * 1152 * c.channels);
+        for (size_t i = 0; i < c.mono_frames.size(); ++i) {
+            SCOPED_TRACE(i);
+            for (uint32_t ch = 0; ch < c.channels; ++ch)
+                EXPECT_EQ(std::lround(samples[(i * 1152 + 1151) * c.channels + ch] * 32768),
+                          (ch ? c.right : c.left)[i]);
+        }
+        for (size_t k = 0; k < c.codecs.size(); ++k) EXPECT_EQ(logs[k], c.codecs[k]) << k;
+    }
+}
+
+namespace {
 // A frame whose main data begins `back` bytes into earlier frames' data.
 std::vector<uint8_t> frame_reaching_back(uint8_t tag, uint32_t back) {
     std::vector<uint8_t> f = frame(tag);
@@ -500,41 +620,60 @@ std::vector<uint8_t> frame_reaching_back(uint8_t tag, uint32_t back) {
     return f;
 }
 
-bool side_info_zero(const std::vector<uint8_t>& f) {
-    return std::all_of(f.begin() + 4, f.begin() + 36, [](uint8_t b) { return b == 0; });
-}
+constexpr int kGarbage = -1;  // a frame whose side information cannot be real
+constexpr int kResync = -2;   // the scanner skipped damage before the next frame
+
+// One frame fed to the guard: how far back its main data begins (or one of
+// the two above), whether it must come out silenced, and how far back its
+// main data then begins.
+struct GuardStep {
+    int reach;
+    bool silenced;
+    uint32_t begins;
+};
 }  // namespace
 
-TEST(Mp3FrameGuard, SilencesGarbageAndWhatBuildsOnIt) {
-    Mp3FrameGuard guard;
-    // Good frames pass untouched, reaching back into earlier ones included.
-    for (std::vector<uint8_t> f : {frame(1), frame_reaching_back(2, 300), frame_reaching_back(3, 500)}) {
-        std::vector<uint8_t> fed = f;
-        EXPECT_FALSE(guard.pass(fed));
-        EXPECT_EQ(fed, f);
+TEST(Mp3FrameGuard, SilencesWhatBuildsOnMissingOrBadBytesOnly) {
+    // Every frame of these holds 381 bytes of main data.
+    struct Case {
+        const char* name;
+        std::vector<GuardStep> steps;
+    } cases[] = {
+        // A stream cut out of a longer one: what the first frames reach back
+        // for is gone. Silenced frames still reach back as far as the codec
+        // holds bytes, so that it keeps the good ones for later frames.
+        {"cut file, reservoir fuller than a frame",
+         {{461, true, 0}, {461, true, 381}, {461, false, 461}, {461, false, 461}}},
+        {"good frames", {{0, false, 0}, {300, false, 300}, {500, false, 500}}},
+        {"garbage and what builds on it",
+         {{0, false, 0}, {kGarbage, true, 0}, {100, true, 100}, {382, true, 382}, {500, false, 500}}},
+        {"resync", {{0, false, 0}, {kResync, false, 0}, {1, true, 1}, {381, false, 381}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Mp3FrameGuard guard;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const GuardStep& step = c.steps[i];
+            SCOPED_TRACE(i);
+            if (step.reach == kResync) {
+                guard.break_reservoir();
+                continue;
+            }
+            std::vector<uint8_t> fed = frame_reaching_back(uint8_t(i + 1), uint32_t(std::max(step.reach, 0)));
+            if (step.reach == kGarbage) std::fill(fed.begin() + 4, fed.end(), 0xA7);  // big_values beyond 288
+            const std::vector<uint8_t> original = fed;
+            EXPECT_EQ(guard.pass(fed), step.silenced);
+            Mp3FrameHeader h;
+            ASSERT_TRUE(parse_mp3_header(fed.data(), &h));
+            EXPECT_EQ(read_mp3_side_info(fed.data(), h).main_data_begin, step.begins);
+            if (!step.silenced) EXPECT_EQ(fed, original);
+            if (!step.silenced) continue;
+            // No granule spends a bit. Garbage loses its bytes too; a frame
+            // that only builds on bad bytes keeps its own.
+            EXPECT_EQ(std::count(fed.begin() + 6, fed.begin() + 36, 0), 30);
+            EXPECT_EQ(fed.back(), step.reach == kGarbage ? 0 : original.back());
+        }
     }
-    // A header that checks out over garbage: big_values beyond 288 and more
-    // bits than the frame holds.
-    std::vector<uint8_t> garbage = frame(0xFF);
-    std::fill(garbage.begin() + 4, garbage.end(), 0xA7);
-    EXPECT_TRUE(guard.pass(garbage));
-    EXPECT_EQ(std::count(garbage.begin() + 4, garbage.end(), 0), long(garbage.size() - 4));
-    // The next frame starts its main data in the garbage: its own bytes stay
-    // (later frames read them) but it decodes to silence.
-    std::vector<uint8_t> after = frame_reaching_back(5, 100);
-    EXPECT_TRUE(guard.pass(after));
-    EXPECT_TRUE(side_info_zero(after));
-    EXPECT_EQ(after.back(), 5);
-    // Then frames reaching back only into good bytes pass again.
-    std::vector<uint8_t> next = frame_reaching_back(6, 350);
-    EXPECT_FALSE(guard.pass(next));
-    // After a resync the bytes before the next frame are not the stream's.
-    guard.break_reservoir();
-    std::vector<uint8_t> resynced = frame_reaching_back(7, 1);
-    EXPECT_TRUE(guard.pass(resynced));
-    std::vector<uint8_t> fresh = frame(8);
-    EXPECT_FALSE(guard.pass(fresh));
-    EXPECT_EQ(guard.silenced(), 3);
 }
 
 TEST(Mp3Decoder, PositionZeroIsTheFirstEncodedSampleAtEveryStart) {
@@ -563,7 +702,7 @@ TEST(Mp3Decoder, PositionZeroIsTheFirstEncodedSampleAtEveryStart) {
     expect_from_the_first_sample("restart");
     // Played to its end (12 frames less delay and padding), it starts over.
     std::vector<float> rest(2 * 12 * 1152);
-    engine.render(rest.data(), 12 * 1152);
+    audio_test::render_fed(engine, rest.data(), 12 * 1152);
     uint64_t end = 0;
     engine.position(h, &end);
     EXPECT_EQ(end, 12u * 1152 - 576 - 1000);

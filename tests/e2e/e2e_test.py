@@ -4,7 +4,7 @@ mouse and keyboard, and judged by what the sink records.
 
     e2e_test.py SoundTestApp.exe control_rects.exe
 
-Run it inside scripts/test-env.sh. Prints each step's measured level and pitch.
+Run it inside scripts/env/test-env.sh. Prints each step's measured level and pitch.
 """
 
 import os

@@ -1,14 +1,16 @@
 // MP3, on its own or inside a WAV file: our scanner finds the frames, a
 // guard silences garbage among them, the platform's codec decodes them, one
-// frame per conversion. Where the encoder
-// recorded its delay and padding, the silence they stand for is cut, so the
-// output holds exactly the samples that were encoded.
+// frame per conversion (a codec per channel count where the stream switches
+// between mono and stereo; the first frame decides the output's). Where the
+// encoder recorded its delay and padding, the silence they stand for is cut,
+// so the output holds exactly the samples that were encoded.
 #include <algorithm>
 
 #include "decode/codec_decoder.h"
 #include "decode/format_limits.h"
 #include "decode/formats.h"
 #include "decode/mp3_frame_guard.h"
+#include "decode/mp3_mode_switch.h"
 #include "decode/mp3_scanner.h"
 #include "decode/wav_parser.h"
 
@@ -31,7 +33,8 @@ public:
     Mp3Decoder(std::unique_ptr<ByteSource> source, std::unique_ptr<Mp3Scanner> scanner,
                std::unique_ptr<BlockConverter> converter, AudioFormat format, ContentType content_type)
         : CodecDecoder(std::move(converter), content_type, format), source_(std::move(source)),
-          scanner_(std::move(scanner)), frame_samples_(scanner_->first_header().samples) {
+          scanner_(std::move(scanner)), channels_(scanner_->first_header().channels),
+          frame_samples_(scanner_->first_header().samples) {
         // Without the encoder's word the start stays as the codec gives it;
         // the end stops after the frames fed, leaving out the silence the
         // flush frame brings.
@@ -52,6 +55,9 @@ protected:
                 resyncs_ = scanner_->resyncs();
                 guard_.break_reservoir();
             }
+            uint32_t channels = (packet[3] >> 6) == 3 ? 1 : 2;
+            if (channels != channels_) guard_.start_codec();  // see Mp3ModeSwitchConverter
+            channels_ = channels;
             guard_.pass(packet);
             last_header_.assign(packet.begin(), packet.begin() + 4);
             last_size_ = packet.size();
@@ -71,6 +77,7 @@ private:
     std::unique_ptr<Mp3Scanner> scanner_;
     Mp3FrameGuard guard_;
     int resyncs_ = 0;                   // the scanner's resyncs seen so far
+    uint32_t channels_;                 // of the last frame fed
     const uint64_t frame_samples_;      // samples per channel in every frame
     uint64_t fed_samples_ = 0;          // the frames fed so far, in samples
     int64_t tail_ = 0;                  // where the output ends, after the frames fed
@@ -111,6 +118,7 @@ std::unique_ptr<Decoder> open_mp3_decoder(std::unique_ptr<ByteSource>& source,
     AudioFormat format{first.rate, first.channels};
     auto converter = open_converter(mp3_wave_format(first), &format, converters, error);
     if (!converter) return nullptr;
+    converter = std::make_unique<Mp3ModeSwitchConverter>(std::move(converter), converters);
     return std::make_unique<Mp3Decoder>(std::move(source), std::move(scanner), std::move(converter), format,
                                         ContentType::mp3);
 }
@@ -127,6 +135,7 @@ std::unique_ptr<Decoder> open_mp3_wav_decoder(std::unique_ptr<ByteSource>& sourc
     auto converter = open_converter(layout.fmt_chunk, nullptr, converters, error);
     if (!converter) return nullptr;
     AudioFormat format = converter->output_format();
+    converter = std::make_unique<Mp3ModeSwitchConverter>(std::move(converter), converters);
     return std::make_unique<Mp3Decoder>(std::move(source), std::move(scanner), std::move(converter), format,
                                         ContentType::wav_codec);
 }

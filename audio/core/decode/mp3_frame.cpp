@@ -9,7 +9,7 @@
 namespace audio {
 namespace {
 
-// kbit/s by bitrate index; index 0 (free format) and 15 are not allowed.
+// kbit/s by bitrate index; index 0 is free format, 15 is not allowed.
 const uint16_t kBitratesMpeg1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
 const uint16_t kBitratesMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
 const uint32_t kRatesMpeg1[3] = {44100, 48000, 32000};
@@ -56,26 +56,42 @@ bool known_lame_encoder(const uint8_t* name) {
 
 }  // namespace
 
-bool parse_mp3_header(const uint8_t* p, Mp3FrameHeader* h) {
+bool parse_mp3_header(const uint8_t* p, Mp3FrameHeader* h, size_t free_bytes) {
     if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return false;
     int version_bits = (p[1] >> 3) & 3;
     int layer_bits = (p[1] >> 1) & 3;
     int bitrate_index = p[2] >> 4;
     int rate_index = (p[2] >> 2) & 3;
     int emphasis = p[3] & 3;
-    if (version_bits == 1 || layer_bits != 1 || rate_index == 3 || emphasis == 2) return false;
-    if (bitrate_index == 0 || bitrate_index == 15) return false;
+    if (version_bits == 1 || layer_bits != 1 || rate_index == 3 || bitrate_index == 15) return false;
+    if (bitrate_index == 0 && free_bytes == 0) return false;
     h->version = version_bits == 3 ? MpegVersion::mpeg1 : version_bits == 2 ? MpegVersion::mpeg2 : MpegVersion::mpeg25;
     bool mpeg1 = h->version == MpegVersion::mpeg1;
     uint32_t divisor = mpeg1 ? 1 : h->version == MpegVersion::mpeg2 ? 2 : 4;
+    uint32_t slot_factor = mpeg1 ? 144 : 72;  // frame bytes per bit/s per sample/s
     h->rate = kRatesMpeg1[rate_index] / divisor;
-    h->bitrate = uint32_t(mpeg1 ? kBitratesMpeg1[bitrate_index] : kBitratesMpeg2[bitrate_index]) * 1000;
+    h->free_format = bitrate_index == 0;
+    h->bitrate = h->free_format ? uint32_t(free_bytes * h->rate / slot_factor)
+                                : uint32_t(mpeg1 ? kBitratesMpeg1[bitrate_index] : kBitratesMpeg2[bitrate_index]) * 1000;
     h->crc = (p[1] & 1) == 0;
     h->padding = (p[2] & 2) != 0;
+    h->reserved_emphasis = emphasis == 2;
     h->channels = (p[3] >> 6) == 3 ? 1 : 2;
     h->samples = mpeg1 ? 1152 : 576;
-    h->frame_bytes = (mpeg1 ? 144 : 72) * h->bitrate / h->rate + (h->padding ? 1 : 0);
+    h->frame_bytes = (h->free_format ? free_bytes : slot_factor * h->bitrate / h->rate) + (h->padding ? 1 : 0);
     return true;
+}
+
+bool parse_mp3_frame_header(const std::vector<uint8_t>& frame, Mp3FrameHeader* h) {
+    if (frame.size() < kMp3HeaderBytes) return false;
+    size_t padding = (frame[2] >> 1) & 1;
+    return parse_mp3_header(frame.data(), h, frame.size() > padding ? frame.size() - padding : 0) &&
+           h->frame_bytes == frame.size();
+}
+
+bool is_free_format_mp3_header(const uint8_t* p) {
+    Mp3FrameHeader h;
+    return (p[2] >> 4) == 0 && parse_mp3_header(p, &h, 1);
 }
 
 bool same_mp3_stream(const Mp3FrameHeader& a, const Mp3FrameHeader& b) {
@@ -114,8 +130,7 @@ std::vector<uint8_t> mp3_wave_format(const Mp3FrameHeader& h) {
     put_le16(f, 12);             // size of the MPEG Layer 3 extension below
     put_le16(f, kMpegLayer3IdMpeg);
     put_le32(f, kMpegLayer3FlagPaddingOff);
-    uint32_t block = (h.version == MpegVersion::mpeg1 ? 144 : 72) * h.bitrate / h.rate;
-    put_le16(f, block);  // a typical frame size
+    put_le16(f, uint16_t(h.frame_bytes - (h.padding ? 1 : 0)));  // a typical frame size
     put_le16(f, 1);      // frames per block
     put_le16(f, 0);      // codec delay
     return f;

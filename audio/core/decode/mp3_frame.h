@@ -16,8 +16,12 @@ struct Mp3FrameHeader {
     uint32_t bitrate = 0;  // bits per second
     uint32_t rate = 0;     // samples per second
     uint32_t channels = 0;
+    bool free_format = false;
     bool crc = false;
     bool padding = false;
+    // Emphasis 2 is reserved. Decoders ignore emphasis, so such a frame in a
+    // stream plays; only the search for the first frame distrusts it.
+    bool reserved_emphasis = false;
     size_t frame_bytes = 0;  // the whole frame, header included
     size_t samples = 0;      // per channel
 };
@@ -25,8 +29,18 @@ struct Mp3FrameHeader {
 constexpr size_t kMp3HeaderBytes = 4;
 
 // Parses the 4 header bytes at p. False unless they are a valid Layer III
-// header with a known bitrate (free format is not supported) and rate.
-bool parse_mp3_header(const uint8_t* p, Mp3FrameHeader* header);
+// header with a known rate, and a known bitrate or free format (bitrate
+// index 0, a frame length the encoder chose). A free-format header parses
+// only when free_bytes, the stream's frame length without padding, is given.
+// Reserved emphasis is allowed and marked.
+bool parse_mp3_header(const uint8_t* p, Mp3FrameHeader* header, size_t free_bytes = 0);
+
+// Parses the header of a whole frame; a free-format one takes its length
+// from the frame.
+bool parse_mp3_frame_header(const std::vector<uint8_t>& frame, Mp3FrameHeader* header);
+
+// True when the 4 bytes at p are a free-format Layer III header.
+bool is_free_format_mp3_header(const uint8_t* p);
 
 // True when two headers can belong to one stream: same version and rate.
 bool same_mp3_stream(const Mp3FrameHeader& a, const Mp3FrameHeader& b);

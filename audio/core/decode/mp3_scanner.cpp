@@ -19,6 +19,9 @@ constexpr uint64_t kMaxLeadingJunk = 256 * 1024;
 constexpr uint64_t kMaxResyncDistance = 64 * 1024;
 constexpr int kSyncChain = 3;    // frames in a row that confirm the first sync
 constexpr int kResyncChain = 2;  // and a resync within a known stream
+// How far the next header of a free-format stream is looked for: beyond
+// the longest frame decoders accept.
+constexpr size_t kMaxFreeFrameBytes = 4096;
 
 // Reads a 28-bit "syncsafe" size (7 bits per byte); false if a high bit is set.
 bool syncsafe_size(const uint8_t* p, uint32_t* size) {
@@ -59,10 +62,28 @@ void Mp3Scanner::trim_end_tags() {
     }
 }
 
-bool Mp3Scanner::header_at(uint64_t pos, Mp3FrameHeader* header) {
+bool Mp3Scanner::header_at(uint64_t pos, Mp3FrameHeader* header, size_t free_bytes) {
     if (pos + kMp3HeaderBytes > audio_end_) return false;
     const uint8_t* p = window_.get(pos, kMp3HeaderBytes);
-    return p && parse_mp3_header(p, header);
+    return p && parse_mp3_header(p, header, free_bytes);
+}
+
+size_t Mp3Scanner::measure_free_format(uint64_t pos) {
+    uint8_t head[kMp3HeaderBytes];
+    const uint8_t* p = window_.get(pos, kMp3HeaderBytes);
+    if (!p || !is_free_format_mp3_header(p)) return 0;
+    std::memcpy(head, p, kMp3HeaderBytes);
+    size_t padding = (head[2] >> 1) & 1;
+    bool mono = (head[3] >> 6) == 3;
+    uint64_t end = std::min<uint64_t>(audio_end_, pos + kMaxFreeFrameBytes + kMp3HeaderBytes);
+    // The same version, layer, protection, rate and channel count.
+    for (uint64_t next = pos + kMp3HeaderBytes; next + kMp3HeaderBytes <= end; ++next) {
+        const uint8_t* q = window_.get(next, kMp3HeaderBytes);
+        if (!q) return 0;
+        if (q[0] == 0xFF && q[1] == head[1] && (q[2] & 0xFC) == (head[2] & 0xFC) && ((q[3] >> 6) == 3) == mono)
+            return size_t(next - pos) - padding;
+    }
+    return 0;
 }
 
 int64_t Mp3Scanner::find_sync(uint64_t from, uint64_t limit, int chain, const Mp3FrameHeader* ref,
@@ -73,7 +94,10 @@ int64_t Mp3Scanner::find_sync(uint64_t from, uint64_t limit, int chain, const Mp
         if (!p) return -1;
         if (*p != 0xFF) continue;
         Mp3FrameHeader head;
-        if (!header_at(pos, &head) || (ref && !same_mp3_stream(head, *ref))) continue;
+        size_t free_bytes = free_bytes_ ? free_bytes_ : measure_free_format(pos);
+        // Reserved emphasis is a sign of junk where a run of frames is to start.
+        if (!header_at(pos, &head, free_bytes) || head.reserved_emphasis || (ref && !same_mp3_stream(head, *ref)))
+            continue;
         // Confirm by the frames that follow; a chain cut short by the end of
         // the audio counts when it holds two frames, or one that fills it exactly.
         int count = 1;
@@ -87,13 +111,14 @@ int64_t Mp3Scanner::find_sync(uint64_t from, uint64_t limit, int chain, const Mp
                 break;
             } else {
                 Mp3FrameHeader following;
-                if (!header_at(next, &following) || !same_mp3_stream(following, head)) break;
+                if (!header_at(next, &following, free_bytes) || !same_mp3_stream(following, head)) break;
                 ++count;
                 next += following.frame_bytes;
             }
         }
         if (confirmed) {
             *found = head;
+            if (head.free_format) free_bytes_ = free_bytes;
             return int64_t(pos);
         }
     }
@@ -116,7 +141,7 @@ Error Mp3Scanner::open() {
 bool Mp3Scanner::next_frame(std::vector<uint8_t>& frame) {
     while (pos_ + kMp3HeaderBytes <= audio_end_) {
         Mp3FrameHeader head;
-        if (header_at(pos_, &head) && same_mp3_stream(head, first_)) {
+        if (header_at(pos_, &head, free_bytes_) && same_mp3_stream(head, first_)) {
             if (pos_ + head.frame_bytes > audio_end_) return false;  // a cut-off last frame
             const uint8_t* p = window_.get(pos_, head.frame_bytes);
             if (!p) return false;

@@ -47,8 +47,12 @@ private:
     // -1 if none. ref, if given, fixes the stream the frames must match.
     int64_t find_sync(uint64_t from, uint64_t limit, int chain, const Mp3FrameHeader* ref,
                       Mp3FrameHeader* found);
-    // Reads the header at pos if it is valid and lies within the audio.
-    bool header_at(uint64_t pos, Mp3FrameHeader* header);
+    // Reads the header at pos if it is valid and lies within the audio;
+    // free_bytes as for parse_mp3_header.
+    bool header_at(uint64_t pos, Mp3FrameHeader* header, size_t free_bytes);
+    // The free-format frame length (without padding) that the header at pos
+    // implies: the distance to the next header of the same kind. 0 if none.
+    size_t measure_free_format(uint64_t pos);
 
     ByteSource& source_;
     ByteWindow window_;
@@ -56,6 +60,7 @@ private:
     uint64_t first_offset_ = 0;
     uint64_t pos_ = 0;
     Mp3FrameHeader first_;
+    size_t free_bytes_ = 0;  // a free-format stream's frame length without padding
     bool at_first_frame_ = true;
     bool skipped_info_ = false;
     bool has_gap_ = false;

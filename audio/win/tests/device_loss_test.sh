@@ -9,14 +9,14 @@
 #   free: the sink stays away, and BASS_Free must return promptly.
 #   DEVICE: the library's device number, 1 or -1.
 #
-# Needs the test environment (scripts/test-env.sh). Only the
+# Needs the test environment (scripts/env/test-env.sh). Only the
 # processes this script starts are stopped, by their PIDs; the sink is
 # always loaded again before it exits. RECORD_KEEP=DIR keeps the captures
 # and logs there.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/playback_env.sh"
-: "${PULSE_SERVER:?run inside scripts/test-env.sh}"
+: "${PULSE_SERVER:?run inside scripts/env/test-env.sh}"
 mode=$1
 device=$2
 program=$3

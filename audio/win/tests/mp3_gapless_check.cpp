@@ -6,10 +6,15 @@
 // source the MP3 was encoded from; and the same frames inside a WAV file
 // (format tag 0x55) must decode alike. With --damage it wrecks the bodies of a
 // few frames, keeping their headers, and checks that what comes out is never
-// louder than the music around it.
+// louder than the music around it. With --cut it cuts the file at frame
+// boundaries and checks that each cut plays at the level of the whole file
+// from the same point on; with --emphasis it marks some frames with the
+// reserved emphasis, which must change nothing.
 //
 //   mp3_gapless_check LIST        LIST lines: MP3 REFERENCE.wav SOURCE.wav tagged|untagged
 //   mp3_gapless_check --damage MP3 REFERENCE.wav
+//   mp3_gapless_check --cut MP3 REFERENCE.wav     MP3 without a tag, cut as lossless cutters do
+//   mp3_gapless_check --emphasis MP3 REFERENCE.wav
 #include <windows.h>
 
 #include <algorithm>
@@ -24,6 +29,8 @@
 #include "bass.h"
 #include "io/le_bytes.h"
 #include "decode/mp3_frame.h"
+#include "decode/mp3_scanner.h"
+#include "decode/mp3_side_info.h"
 
 namespace {
 
@@ -124,9 +131,10 @@ namespace {
 
 // The MP3 file as the data chunk of a WAV file (format tag 0x55).
 std::vector<uint8_t> wrap_in_wav(const std::vector<uint8_t>& mp3) {
-    audio::Mp3FrameHeader first;
-    if (mp3.size() < 4 || !audio::parse_mp3_header(mp3.data(), &first)) return {};
-    std::vector<uint8_t> format = audio::mp3_wave_format(first);
+    auto source = audio::make_memory_source(mp3.data(), mp3.size());
+    audio::Mp3Scanner scanner(*source);
+    if (scanner.open() != audio::Error::none) return {};
+    std::vector<uint8_t> format = audio::mp3_wave_format(scanner.first_header());
     std::vector<uint8_t> wav = {'R', 'I', 'F', 'F'};
     audio::put_le32(wav, uint32_t(4 + 8 + format.size() + 8 + mp3.size()));
     wav.insert(wav.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
@@ -167,16 +175,12 @@ bool check_case(const std::string& mp3, const std::string& ref_path, const std::
     return ok;
 }
 
-// Offsets of the MPEG-1 Layer III frames of a tagless 44.1 kHz file.
+// Offsets of the frames of a tagless file.
 std::vector<size_t> frame_offsets(const std::vector<uint8_t>& b) {
-    static const int kKbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
     std::vector<size_t> offsets;
-    for (size_t pos = 0; pos + 4 <= b.size() && b[pos] == 0xFF && (b[pos + 1] & 0xFE) == 0xFA;) {
+    audio::Mp3FrameHeader h;
+    for (size_t pos = 0; pos + 4 <= b.size() && audio::parse_mp3_header(&b[pos], &h); pos += h.frame_bytes)
         offsets.push_back(pos);
-        size_t bytes = 144 * kKbps[b[pos + 2] >> 4] * 1000 / 44100 + ((b[pos + 2] >> 1) & 1);
-        if (bytes == 0) break;
-        pos += bytes;
-    }
     return offsets;
 }
 
@@ -208,6 +212,89 @@ bool check_damage(const std::string& mp3, const std::string& ref_path) {
     return ok;
 }
 
+// The frames of s from frame `first` on.
+Sound from_frame(const Sound& s, size_t first) {
+    Sound tail = s;
+    tail.samples.erase(tail.samples.begin(), tail.samples.begin() + long(std::min(first, s.frames()) * s.channels));
+    return tail;
+}
+
+// How many frames at the start of bytes reach back into bytes before them:
+// in a cut file, the main data they need is gone.
+size_t frames_reaching_before(const std::vector<uint8_t>& bytes, const std::vector<size_t>& offsets) {
+    size_t count = 0, behind = 0;
+    audio::Mp3FrameHeader h;
+    for (size_t j = 0; j < offsets.size() && audio::parse_mp3_header(&bytes[offsets[j]], &h); ++j) {
+        audio::Mp3SideInfo info = audio::read_mp3_side_info(&bytes[offsets[j]], h);
+        if (info.main_data_begin > behind) count = j + 1;
+        behind += info.main_data_bytes;
+    }
+    return count;
+}
+
+// The file cut at frame k without re-encoding, as lossless cutters do,
+// against the reference decode of the whole file from the same sample on.
+// The frames whose main data begins before the cut may be silent, and so may
+// the 1105 samples after them that the codec's filter delay (529) and the
+// overlap of its transform (576) reach; none may be louder than the music.
+// From then on every window matches.
+bool check_cut_at(const std::vector<uint8_t>& bytes, const std::vector<size_t>& offsets, size_t k,
+                  const Sound& ref, const char* point) {
+    std::vector<uint8_t> cut(bytes.begin() + long(offsets[k]), bytes.end());
+    std::vector<size_t> cut_offsets(offsets.begin() + long(k), offsets.end());
+    for (size_t& offset : cut_offsets) offset -= offsets[k];
+    audio::Mp3FrameHeader h;
+    audio::parse_mp3_header(&cut[0], &h);
+    Sound ours = decode(cut), expected = from_frame(ref, k * h.samples);
+    size_t lost = frames_reaching_before(cut, cut_offsets), lead = lost * h.samples + 1105;
+    double start = level_db(ours, 0, lead) - level_db(expected, 0, lead);
+    double level = level_db(ours, lead, ours.frames()) - level_db(expected, lead, expected.frames());
+    double worst = worst_window_db(from_frame(ours, lead), from_frame(expected, lead));
+    bool ok = std::labs(long(ours.frames()) - long(expected.frames())) <= long(h.samples) && start <= 1.0 &&
+              worst <= 1.0;
+    std::printf("%s   cut at frame %zu (%s, reservoir %u bytes, %zu frames lost): level %+.2f dB, "
+                "the frames before %+.1f dB, worst window %.2f dB\n",
+                ok ? "ok  " : "FAIL", k, point, audio::read_mp3_side_info(&cut[0], h).main_data_begin, lost, level,
+                start, worst);
+    return ok;
+}
+
+// Cuts at 1.5 s, at 3.3 s and where the encoder's reservoir is fullest.
+bool check_cuts(const std::string& mp3, const std::string& ref_path) {
+    std::vector<uint8_t> bytes = read_file(mp3);
+    std::vector<size_t> offsets = frame_offsets(bytes);
+    Sound ref = read_wav16(ref_path);
+    audio::Mp3FrameHeader h;
+    if (offsets.size() < 100 || !audio::parse_mp3_header(bytes.data(), &h))
+        return std::printf("FAIL %s: too few frames\n", mp3.c_str()), false;
+    size_t fullest = 0, most = 0;
+    for (size_t k = 10; k + 50 < offsets.size(); ++k) {
+        uint32_t begin = audio::read_mp3_side_info(&bytes[offsets[k]], h).main_data_begin;
+        if (begin > most) most = begin, fullest = k;
+    }
+    std::printf("%s: %u Hz, %u channels, %u kbit/s\n", mp3.c_str(), h.rate, h.channels, h.bitrate / 1000);
+    bool ok = check_cut_at(bytes, offsets, size_t(1.5 * h.rate / h.samples), ref, "1.5 s");
+    ok = check_cut_at(bytes, offsets, size_t(3.3 * h.rate / h.samples), ref, "3.3 s") && ok;
+    return check_cut_at(bytes, offsets, fullest, ref, "fullest reservoir") && ok;
+}
+
+// Reserved emphasis (2) written into the headers of a run of frames in the
+// middle and of one frame alone: the file decodes exactly as before.
+bool check_reserved_emphasis(const std::string& mp3, const std::string& ref_path) {
+    std::vector<uint8_t> bytes = read_file(mp3);
+    std::vector<size_t> offsets = frame_offsets(bytes);
+    if (offsets.size() < 40) return std::printf("FAIL %s: too few frames\n", mp3.c_str()), false;
+    Sound plain = decode(bytes);
+    for (size_t k : {10, 11, 12, 30}) bytes[offsets[k] + 3] = uint8_t((bytes[offsets[k] + 3] & ~3) | 2);
+    Sound ours = decode(bytes), ref = read_wav16(ref_path);
+    double worst = worst_window_db(ours, ref);
+    bool ok = ours.samples == plain.samples && ours.frames() == ref.frames() && worst <= 1.0;
+    std::printf("%s %s with reserved emphasis: %zu frames (reference %zu), worst window %.2f dB%s\n",
+                ok ? "ok  " : "FAIL", mp3.c_str(), ours.frames(), ref.frames(), worst,
+                ours.samples == plain.samples ? ", as without it" : ", differs from the file without it");
+    return ok;
+}
+
 // Runs every case of the list file.
 bool check_list(const std::string& list) {
     std::ifstream in(list);
@@ -233,8 +320,12 @@ int main(int argc, char** argv) {
         ok = check_list(argv[1]);
     } else if (argc == 4 && std::strcmp(argv[1], "--damage") == 0) {
         ok = check_damage(argv[2], argv[3]);
+    } else if (argc == 4 && std::strcmp(argv[1], "--cut") == 0) {
+        ok = check_cuts(argv[2], argv[3]);
+    } else if (argc == 4 && std::strcmp(argv[1], "--emphasis") == 0) {
+        ok = check_reserved_emphasis(argv[2], argv[3]);
     } else {
-        std::fprintf(stderr, "usage: mp3_gapless_check LIST | --damage MP3 REFERENCE.wav\n");
+        std::fprintf(stderr, "usage: mp3_gapless_check LIST | --damage|--cut|--emphasis MP3 REFERENCE.wav\n");
     }
     BASS_Free();
     return ok ? 0 : 1;

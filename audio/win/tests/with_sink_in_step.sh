@@ -4,12 +4,12 @@
 #
 #   with_sink_in_step.sh PROGRAM.exe [ARGS...]
 #
-# Needs the test environment (scripts/test-env.sh). Only the recording this
+# Needs the test environment (scripts/env/test-env.sh). Only the recording this
 # script starts is stopped, by its PID.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/playback_env.sh"
-: "${PULSE_SERVER:?run inside scripts/test-env.sh}"
+: "${PULSE_SERVER:?run inside scripts/env/test-env.sh}"
 
 parec -d out.monitor --raw --latency-msec=5 > /dev/null &
 recorder=$!

@@ -3,14 +3,16 @@
 # a virtual display (Xvfb), a PulseAudio server whose only sink is the null
 # sink "out" (record it with `parec -d out.monitor`), and a cached Wine prefix.
 #
-#   scripts/test-env.sh run CMD...   start, run CMD inside, stop; exits with CMD's code
-#   scripts/test-env.sh start        start and write build/testenv/env (source it)
-#   scripts/test-env.sh stop         stop what `start` started
+#   scripts/env/test-env.sh run CMD...   start, run CMD inside, stop; exits with CMD's code
+#   scripts/env/test-env.sh start        start and write build/testenv/env (source it)
+#   scripts/env/test-env.sh stop         stop what `start` started
 #
-# Where the kernel runs no 32-bit code, `run` runs inside scripts/wine-qemu.sh,
-# so the shipped 32-bit program runs there too (under qemu-i386), in the same
-# prefix and with the same server as the 64-bit tests. `start` cannot: the
-# 32-bit programs need the namespace that `run` makes.
+# Which build and loader this host uses comes from scripts/lib/host.sh,
+# decided by the caller (make test, make run) or here when run by hand. On the
+# 64-bit path, `run` runs inside scripts/env/wine-qemu.sh, so the shipped 32-bit
+# program runs there too (under qemu-i386), in the same prefix and with the
+# same server as the 64-bit tests. `start` cannot: the 32-bit programs need
+# the namespace that `run` makes.
 #
 # With KEEP_DISPLAY=1 an existing $DISPLAY is used instead of a virtual one.
 # TESTENV_DIR (default build/testenv) and WINEPREFIX_OVERRIDE let several
@@ -19,24 +21,36 @@
 # Only processes this script started are ended, by the PIDs it recorded.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 state="${TESTENV_DIR:-$root/build/testenv}"
 envfile="$state/env"
+. "$root/scripts/lib/host.sh"
+host_decide
+
+# Every Wine step of the set-up has a time limit: a step that hangs is ended
+# (its process group, nothing else), named, and the set-up goes on. The
+# step's own output is dropped: Wine's set-up chatter says nothing useful.
+limited() {
+  local seconds=$1 what=$2 status=0
+  shift 2
+  timeout -k 5 "$seconds" "$@" >/dev/null 2>&1 || status=$?
+  if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+    echo "test-env: $what took more than $seconds s; ended it" >&2
+  fi
+  return $status
+}
 
 start() {
   mkdir -p "$state/runtime"
   chmod 700 "$state/runtime"
   : > "$state/pids"
   export XDG_RUNTIME_DIR="$state/runtime"
-  export WINEARCH; WINEARCH=$("$root/scripts/wine-arch.sh")
+  host_check preset >/dev/null || exit 1
+  export WINEARCH=$WINE_ARCH
   export WINEPREFIX="${WINEPREFIX_OVERRIDE:-$root/build/wineprefix-$WINEARCH}"
   export WINEDEBUG=-all
   # Wine maps non-ASCII file names between Windows and Unix only under a UTF-8 locale.
   export LANG=C.UTF-8
-  # WINE runs a Windows program of the build that this host can execute;
-  # TEST_PRESET names that build's CMake preset.
-  if [ "$WINEARCH" = win32 ]; then WINE=wine TEST_PRESET=mingw; else WINE=/usr/lib/wine/wine64 TEST_PRESET=mingw64; fi
-  export WINE TEST_PRESET
 
   if [ "${KEEP_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
     echo "test-env: using display $DISPLAY"
@@ -71,20 +85,21 @@ start() {
   # One server for the whole run, kept alive between the many short Wine
   # processes of the tests.
   wineserver -p || true
-  if [ "${WINE_QEMU_REGISTERED:-}" = 1 ] && [ ! -f "$WINEPREFIX/.wow64-ready" ]; then
+  if [ "$SHIPPED_QEMU" = yes ] && [ ! -f "$WINEPREFIX/.wow64-ready" ]; then
     echo "test-env: making the Wine prefix ready for 32-bit programs under qemu (once)"
-    "$root/scripts/wine-qemu.sh" prepare-prefix
+    limited 600 "preparing the prefix for qemu" "$root/scripts/env/wine-qemu.sh" prepare-prefix || true
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/.wow64-ready" ]; then
     echo "test-env: creating the Wine prefix (once)"
-    WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -i >/dev/null 2>&1 || true
+    WINEDLLOVERRIDES="mscoree,mshtml=" limited 300 "creating the prefix" "$WINE" wineboot -i || true
   fi
   if ! grep -q '^"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     # No window manager runs on the virtual display: let Wine draw captions
     # and frames itself, as Windows would.
-    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+    limited 120 "setting the prefix's window frames" \
+      "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f || true
   fi
-  "$WINE" cmd /c exit >/dev/null 2>&1 || true
+  limited 120 "starting Wine in the prefix" "$WINE" cmd /c exit || true
 
   cat > "$envfile" <<VARS
 export DISPLAY='$DISPLAY'
@@ -94,6 +109,7 @@ export WINEPREFIX='$WINEPREFIX'
 export WINEDEBUG=-all
 export LANG=C.UTF-8
 export WINEARCH='$WINEARCH'
+export HOST_RUNS_I386='$HOST_RUNS_I386' WINE_ARCH='$WINE_ARCH' SHIPPED_QEMU='$SHIPPED_QEMU'
 export WINE='$WINE'
 export TEST_PRESET='$TEST_PRESET'
 VARS
@@ -115,8 +131,8 @@ case "${1:-}" in
   stop) stop ;;
   run)
     shift
-    if [ "$("$root/scripts/wine-arch.sh")" = win64 ] && [ "${WINE_QEMU_REGISTERED:-}" != 1 ]; then
-      exec "$root/scripts/wine-qemu.sh" run "$0" run "$@"
+    if [ "$SHIPPED_QEMU" = yes ] && [ "${WINE_QEMU_REGISTERED:-}" != 1 ]; then
+      exec "$root/scripts/env/wine-qemu.sh" run "$0" run "$@"
     fi
     trap stop EXIT
     start

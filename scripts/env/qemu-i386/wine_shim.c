@@ -1,7 +1,7 @@
 /* Preloaded into 32-bit Wine processes that run under qemu-i386 (user mode),
  * to work around the ways in which qemu 7.2 differs from a real kernel that
  * Wine runs into: mmap placement, trap numbers, and segment reloads.
- * scripts/wine-qemu.sh builds it at run time with `gcc -m32 -nostdlib`, so it
+ * scripts/env/wine-qemu.sh builds it at run time with `gcc -m32 -nostdlib`, so it
  * needs no 32-bit C library headers or multilib packages: it includes no
  * header and declares the few C library entry points and layouts it uses.
  */

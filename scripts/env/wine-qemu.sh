@@ -3,15 +3,15 @@
 # code: Wine's 32-bit processes go through qemu-user's i386 emulator, while
 # the Wine server, services and 64-bit processes stay native.
 #
-#   scripts/wine-qemu.sh run CMD...        run CMD with the emulator registered
-#   scripts/wine-qemu.sh prepare-prefix    make $WINEPREFIX ready for 32-bit programs
+#   scripts/env/wine-qemu.sh run CMD...        run CMD with the emulator registered
+#   scripts/env/wine-qemu.sh prepare-prefix    make $WINEPREFIX ready for 32-bit programs
 #                                          (inside `run`, before any Wine process)
 #
 # Inside `run`, a 32-bit ELF started anywhere below CMD (Wine's 32-bit loader,
 # which wine64 starts for a PE32 program) runs under qemu-i386-static.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-shim_source="$root/scripts/qemu-i386/wine_shim.c"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+shim_source="$root/scripts/env/qemu-i386/wine_shim.c"
 shim_dir="$root/build/qemu-i386"
 binfmt=/proc/sys/fs/binfmt_misc
 
@@ -72,8 +72,16 @@ prepare_prefix() {
   [ -f "$WINEPREFIX/.wow64-ready" ] && return 0
   mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
   cp -a /usr/lib/i386-linux-gnu/wine/i386-windows/. "$WINEPREFIX/drive_c/windows/syswow64/"
-  WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-  WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine wineboot -u >/dev/null 2>&1 || true
+  # Each step has a time limit; a prefix whose 32-bit half timed out is not
+  # marked ready, so the next run tries again.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  timeout -k 5 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+  local status=0
+  timeout -k 5 300 /usr/lib/wine/wine wineboot -u >/dev/null 2>&1 || status=$?
+  if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+    echo "wine-qemu: the 32-bit wineboot took more than 300 s; ended it" >&2
+    return 1
+  fi
   touch "$WINEPREFIX/.wow64-ready"
 }
 
