@@ -185,8 +185,9 @@ namespace {
 // tags of the frames it is given.
 class LaggingConverter : public BlockConverter {
 public:
-    LaggingConverter(uint32_t channels, std::vector<uint8_t>* log) : channels_(channels), log_(log) {}
-    AudioFormat output_format() const override { return AudioFormat{44100, channels_}; }
+    LaggingConverter(uint32_t channels, std::vector<uint8_t>* log, uint32_t rate = 44100)
+        : channels_(channels), rate_(rate), log_(log) {}
+    AudioFormat output_format() const override { return AudioFormat{rate_, channels_}; }
     bool convert(const uint8_t* in, size_t n, std::vector<int16_t>& out) override {
         log_->push_back(in[n - 1]);
         for (size_t i = 0; held_ && i < 1152; ++i)
@@ -197,6 +198,7 @@ public:
 
 private:
     uint32_t channels_;
+    uint32_t rate_;
     std::vector<uint8_t>* log_;
     int held_ = 0;
 };
@@ -245,6 +247,66 @@ TEST(Mp3Decoder, EachChannelCountGetsACodecOfItsOwnAndTheFirstFrameDecidesTheOut
         }
         for (size_t k = 0; k < c.codecs.size(); ++k) EXPECT_EQ(logs[k], c.codecs[k]) << k;
     }
+    // A codec for the new channel count at another rate cannot join the
+    // stream: it ends with the frames before the switch.
+    std::vector<uint8_t> log;
+    ConverterFactory other_rate = [&](const std::vector<uint8_t>& format, Error*) {
+        uint32_t channels = le16(&format[2]);
+        return std::make_unique<LaggingConverter>(channels, &log, channels == 1 ? 22050 : 44100);
+    };
+    std::vector<uint8_t> bytes = stream({false, true, true});
+    Error error = Error::none;
+    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), other_rate, &error);
+    ASSERT_TRUE(decoder) << int(error);
+    EXPECT_EQ(audio_test::decode_all(*decoder).size(), 1152u * 2);
+}
+
+namespace {
+// A codec stand-in that rejects every frame but those tagged 1, 12 and 23,
+// and holds the sound back until the last of them, as a codec may.
+class RejectingConverter : public BlockConverter {
+public:
+    AudioFormat output_format() const override { return AudioFormat{44100, 2}; }
+    bool convert(const uint8_t* in, size_t n, std::vector<int16_t>& out) override {
+        if (in[n - 1] % 11 != 1) return false;
+        if (in[n - 1] == 23) out.insert(out.end(), 2 * 1152, int16_t(8192));
+        return true;
+    }
+};
+}  // namespace
+
+TEST(Mp3Decoder, RejectedFramesInSeparateStretchesCostOnlyThemselves) {
+    // Ten rejected, one good, ten rejected, one good: never the 16 in a row
+    // that end a stream.
+    std::vector<uint8_t> bytes = frames(23);
+    ConverterFactory rejecting = [](const std::vector<uint8_t>&, Error*) {
+        return std::make_unique<RejectingConverter>();
+    };
+    Error error = Error::none;
+    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), rejecting, &error);
+    ASSERT_TRUE(decoder) << int(error);
+    EXPECT_EQ(audio_test::decode_all(*decoder).size(), 1152u * 2);
+}
+
+TEST(Mp3Decoder, AFrameAfterDamageThatReachesBackIntoItIsSilenced) {
+    std::vector<uint8_t> wrecked = frame(4), reaching = frame(5);
+    wrecked[0] = 0;  // the scanner resyncs at frame 5
+    reaching[4] = 100 >> 1;  // its main data begins 100 bytes back, in frame 4
+    reaching[7] = 0x10;      // and it spends bits
+    std::vector<uint8_t> bytes = concat({frames(3), wrecked, reaching, frame(6), frame(7)});
+    auto log = std::make_shared<FakeConverter::Log>();
+    ConverterFactory fake = [&](const std::vector<uint8_t>&, Error*) {
+        return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
+    };
+    Error error = Error::none;
+    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), fake, &error);
+    ASSERT_TRUE(decoder) << int(error);
+    audio_test::decode_all(*decoder);
+    ASSERT_GE(log->inputs.size(), 5u);
+    std::vector<uint8_t> silenced = reaching;
+    silenced[7] = 0;
+    EXPECT_EQ(log->inputs[3], silenced);
+    EXPECT_EQ(log->inputs[4], frame(6));
 }
 
 TEST(Mp3Decoder, PositionZeroIsTheFirstEncodedSampleAtEveryStart) {

@@ -26,11 +26,14 @@ constexpr int kResync = -2;   // the scanner skipped damage before the next fram
 
 // One frame fed to the guard: how far back its main data begins (or one of
 // the two above), whether it must come out silenced, and how far back its
-// main data then begins.
+// main data then begins. Its first granule may spend bits and carry
+// spectral values.
 struct GuardStep {
     int reach;
     bool silenced;
     uint32_t begins;
+    uint32_t bits = 0;  // part2_3_length
+    uint32_t big_values = 0;
 };
 }  // namespace
 
@@ -49,6 +52,8 @@ TEST(Mp3FrameGuard, SilencesWhatBuildsOnMissingOrBadBytesOnly) {
         {"garbage and what builds on it",
          {{0, false, 0}, {kGarbage, true, 0}, {100, true, 100}, {382, true, 382}, {500, false, 500}}},
         {"resync", {{0, false, 0}, {kResync, false, 0}, {1, true, 1}, {381, false, 381}}},
+        // Bits beyond the frame's own bytes, from the reservoir; the most big_values allowed.
+        {"real fields at their limits", {{0, false, 0}, {300, false, 300, 3500}, {0, false, 0, 0, 288}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -61,6 +66,10 @@ TEST(Mp3FrameGuard, SilencesWhatBuildsOnMissingOrBadBytesOnly) {
                 continue;
             }
             std::vector<uint8_t> fed = frame_reaching_back(uint8_t(i + 1), uint32_t(std::max(step.reach, 0)));
+            fed[6] = uint8_t(step.bits >> 8);
+            fed[7] = uint8_t(step.bits);
+            fed[8] = uint8_t(step.big_values >> 1);
+            fed[9] = uint8_t((step.big_values & 1) << 7);
             if (step.reach == kGarbage) std::fill(fed.begin() + 4, fed.end(), 0xA7);  // big_values beyond 288
             const std::vector<uint8_t> original = fed;
             EXPECT_EQ(guard.pass(fed), step.silenced);

@@ -2,6 +2,7 @@
 // the LAME extension of the Info frame.
 #include <gtest/gtest.h>
 
+#include "io/le_bytes.h"
 #include "decode/mp3_frame.h"
 #include "decode/mp3_scanner.h"
 #include "mp3_test_frames.h"
@@ -25,6 +26,7 @@ TEST(Mp3Frame, HeadersOfEveryVersion) {
     EXPECT_EQ(h.rate, 22050u);
     EXPECT_EQ(h.channels, 1u);
     EXPECT_EQ(h.frame_bytes, 72u * 64000 / 22050 + 1);
+    EXPECT_EQ(le16(&mp3_wave_format(h)[24]), 72u * 64000 / 22050);  // the codec's typical frame: unpadded
     EXPECT_EQ(h.samples, 576u);
     const uint8_t mpeg25[4] = {0xFF, 0xE3, 0x28, 0xC0};  // 16 kbit/s, 8 kHz
     ASSERT_TRUE(parse_mp3_header(mpeg25, &h));
@@ -61,11 +63,13 @@ TEST(Mp3Frame, ReadsTheEncoderDelayAndPaddingFromTheLameExtension) {
         EXPECT_EQ(gap.delay, 576u);
         EXPECT_EQ(gap.padding, 1234u);
     }
-    std::vector<uint8_t> lavc = lame_info_frame(0xFFF, 0xABC, 0xF, "Lavc58.91");
     Mp3EncoderGap gap;
-    ASSERT_TRUE(read_mp3_encoder_gap(lavc.data(), h, &gap));
-    EXPECT_EQ(gap.delay, 0xFFFu);
-    EXPECT_EQ(gap.padding, 0xABCu);
+    for (const char* encoder : {"Lavc58.91", "Lavf58.76"}) {
+        std::vector<uint8_t> lavc = lame_info_frame(0xFFF, 0xABC, 0xF, encoder);
+        ASSERT_TRUE(read_mp3_encoder_gap(lavc.data(), h, &gap)) << encoder;
+        EXPECT_EQ(gap.delay, 0xFFFu);
+        EXPECT_EQ(gap.padding, 0xABCu);
+    }
     // An Info frame of another encoder, without the extension, and an
     // ordinary frame say nothing.
     EXPECT_FALSE(read_mp3_encoder_gap(lame_info_frame(576, 100, 0xF, "Xyzzy1.00").data(), h, &gap));

@@ -70,25 +70,41 @@ TEST(Mp3Scanner, FindsEveryFrameOfAPlainStream) {
     EXPECT_EQ(s.tags, tag_range(1, 20));
     EXPECT_EQ(s.frames[2].size(), 418u);  // padded frames keep their extra byte
     EXPECT_EQ(s.resyncs, 0);
+    EXPECT_EQ(scan(frame(1)).tags, tag_range(1, 1));  // one frame that fills the file
 }
 
 TEST(Mp3Scanner, SkipsId3v2TagsAndLeadingJunk) {
     std::vector<uint8_t> junk = {0xFF, 0xFB, 0x90, 0x40, 0x00, 0xFF, 0xFA, 0x12, 0x34};  // a lone fake header
+    // A second tag whose body is frames: played only if the first is skipped wrongly.
+    std::vector<uint8_t> tag_of_frames = concat({id3v2(0, false), frames(3)});
+    tag_of_frames[8] = uint8_t(1252 >> 7);
+    tag_of_frames[9] = uint8_t(1252 & 0x7F);
     for (bool footer : {false, true}) {
-        Scan s = scan(concat({id3v2(300, footer), id3v2(20, false), junk, frames(10)}));
+        Scan s = scan(concat({id3v2(300, footer), tag_of_frames, junk, frames(10)}));
         ASSERT_EQ(s.open_result, Error::none);
-        EXPECT_EQ(s.first_offset, 310u + (footer ? 10 : 0) + 30 + junk.size());
+        EXPECT_EQ(s.first_offset, 310u + (footer ? 10 : 0) + 1262 + junk.size());
         EXPECT_EQ(s.tags, tag_range(1, 10));
     }
 }
 
 TEST(Mp3Scanner, SkipsTheXingOrInfoFrameButNotOrdinaryFrames) {
-    for (const char* name : {"Xing", "Info", "VBRI"}) {
-        SCOPED_TRACE(name);
-        std::vector<uint8_t> info = frame(0x77);
+    struct Case {
+        const char* name;
+        uint8_t byte1, byte3;  // of the header: protection, and channel mode
+        size_t at;
+    } cases[] = {
         // Stereo MPEG-1: Xing/Info follow 32 bytes of side information, and
         // VBRI always sits 32 bytes after the header: both at byte 36.
-        std::memcpy(info.data() + 36, name, 4);
+        {"Xing", 0xFB, 0x40, 36}, {"Info", 0xFB, 0x40, 36}, {"VBRI", 0xFB, 0x40, 36},
+        {"Info", 0xFB, 0xC0, 21},  // mono: 17 bytes of side information
+        {"Info", 0xFA, 0x40, 38},  // after the CRC word
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.name << " at " << c.at);
+        std::vector<uint8_t> info = frame(0x77);
+        info[1] = c.byte1;
+        info[3] = c.byte3;
+        std::memcpy(info.data() + c.at, c.name, 4);
         Scan s = scan(concat({info, frames(5)}));
         ASSERT_EQ(s.open_result, Error::none);
         EXPECT_TRUE(s.skipped_info);
@@ -110,6 +126,10 @@ TEST(Mp3Scanner, StopsBeforeId3v1AndApeTags) {
     EXPECT_EQ(s.tags, tag_range(1, 8));
     s = scan(concat({frames(8), ape_tag()}));
     EXPECT_EQ(s.tags, tag_range(1, 8));
+    std::vector<uint8_t> lying = ape_tag();  // its size claims more than the file
+    lying[lying.size() - 32 + 14] = 0x01;
+    s = scan(concat({frames(8), lying}));
+    EXPECT_EQ(s.tags, tag_range(1, 8));
 }
 
 TEST(Mp3Scanner, ResyncsAfterDamageInTheMiddle) {
@@ -123,6 +143,9 @@ TEST(Mp3Scanner, ResyncsAfterDamageInTheMiddle) {
     bytes[frame10 + 101] = 0xFB;
     bytes[frame10 + 102] = 0x90;
     bytes[frame10 + 103] = 0x40;
+    // Two frames of another rate (48 kHz, 96 bytes) in the damage are not the stream.
+    const uint8_t other_rate[4] = {0xFF, 0xFB, 0x14, 0x40};
+    for (size_t at : {frame10 + 200, frame10 + 296}) std::copy(other_rate, other_rate + 4, bytes.begin() + long(at));
     Scan s = scan(bytes);
     ASSERT_EQ(s.open_result, Error::none);
     std::vector<uint8_t> expected = tag_range(1, 9);
@@ -155,29 +178,33 @@ TEST(Mp3Scanner, ReservedEmphasisOnlyKeepsARunOfFramesFromStartingThere) {
 }
 
 TEST(Mp3Scanner, FreeFormatFramesTakeTheirLengthFromTheDistanceToTheNext) {
-    // 44.1 kHz stereo, bitrate index 0: 600 bytes, 601 with padding.
-    std::vector<uint8_t> bytes = {0x00, 0xFF, 0xFB, 0x00, 0x40};  // junk, and a lone header in it
-    for (int i = 0; i < 8; ++i) {
-        bool padded = i % 3 == 2;
-        std::vector<uint8_t> f = {0xFF, 0xFB, uint8_t(padded ? 0x02 : 0x00), 0x40};
-        f.resize(4 + 32, 0);
-        f.resize(600 + (padded ? 1 : 0), uint8_t(i + 1));
-        bytes.insert(bytes.end(), f.begin(), f.end());
+    // 44.1 kHz stereo, bitrate index 0: 600 bytes, 601 with padding on every
+    // third frame, the first of them or not.
+    for (int first_padded : {2, 0}) {
+        SCOPED_TRACE(first_padded);
+        std::vector<uint8_t> bytes = {0x00, 0xFF, 0xFB, 0x00, 0x40};  // junk, and a lone header in it
+        for (int i = 0; i < 8; ++i) {
+            bool padded = i % 3 == first_padded;
+            std::vector<uint8_t> f = {0xFF, 0xFB, uint8_t(padded ? 0x02 : 0x00), 0x40};
+            f.resize(4 + 32, 0);
+            f.resize(600 + (padded ? 1 : 0), uint8_t(i + 1));
+            bytes.insert(bytes.end(), f.begin(), f.end());
+        }
+        auto source = make_memory_source(bytes.data(), bytes.size());
+        Mp3Scanner scanner(*source);
+        ASSERT_EQ(scanner.open(), Error::none);
+        EXPECT_EQ(scanner.first_frame_offset(), 5u);
+        EXPECT_TRUE(scanner.first_header().free_format);
+        EXPECT_EQ(scanner.first_header().bitrate, 600u * 44100 / 144);
+        EXPECT_EQ(le16(&mp3_wave_format(scanner.first_header())[24]), 600);
+        std::vector<uint8_t> f;
+        std::vector<uint8_t> tags;
+        while (scanner.next_frame(f)) {
+            EXPECT_EQ(f.size(), int(tags.size()) % 3 == first_padded ? 601u : 600u);
+            tags.push_back(f.back());
+        }
+        EXPECT_EQ(tags, tag_range(1, 8));
     }
-    auto source = make_memory_source(bytes.data(), bytes.size());
-    Mp3Scanner scanner(*source);
-    ASSERT_EQ(scanner.open(), Error::none);
-    EXPECT_EQ(scanner.first_frame_offset(), 5u);
-    EXPECT_TRUE(scanner.first_header().free_format);
-    EXPECT_EQ(scanner.first_header().bitrate, 600u * 44100 / 144);
-    EXPECT_EQ(le16(&mp3_wave_format(scanner.first_header())[24]), 600);
-    std::vector<uint8_t> f;
-    std::vector<uint8_t> tags;
-    while (scanner.next_frame(f)) {
-        EXPECT_EQ(f.size(), tags.size() % 3 == 2 ? 601u : 600u);
-        tags.push_back(f.back());
-    }
-    EXPECT_EQ(tags, tag_range(1, 8));
 }
 
 TEST(Mp3Scanner, DropsACutOffLastFrame) {
