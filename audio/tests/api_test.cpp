@@ -15,6 +15,7 @@
 #include "bass.h"
 #include "host_platform.h"
 #include "mix/null_device.h"
+#include "public_codes.h"
 #include "test_signals.h"
 
 using namespace audio_test;
@@ -159,11 +160,22 @@ TEST_F(Api, VolumeIsAPercentage) {
     EXPECT_EQ(BASS_GetVolume(), 100u);
     EXPECT_TRUE(BASS_SetVolume(60));
     EXPECT_EQ(BASS_GetVolume(), 60u);
+    EXPECT_TRUE(BASS_SetVolume(100));
     EXPECT_TRUE(BASS_SetVolume(0));
     EXPECT_EQ(BASS_GetVolume(), 0u);
     EXPECT_FALSE(BASS_SetVolume(101));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
     EXPECT_EQ(BASS_GetVolume(), 0u);
+}
+
+TEST(ApiCodes, EveryStreamStateHasItsPublicNumber) {
+    // Only the engine's tests can make a stream stall, so its number is checked here.
+    using audio::StreamState;
+    const std::pair<StreamState, DWORD> cases[] = {
+        {StreamState::playing, BASS_ACTIVE_PLAYING}, {StreamState::stalled, BASS_ACTIVE_STALLED},
+        {StreamState::paused, BASS_ACTIVE_PAUSED},   {StreamState::stopped, BASS_ACTIVE_STOPPED},
+        {StreamState::ended, BASS_ACTIVE_STOPPED}};
+    for (auto [state, number] : cases) EXPECT_EQ(audio::public_state(state), number) << int(state);
 }
 
 TEST_F(Api, FilesThatCannotBeOpenedOrDecoded) {
@@ -225,6 +237,12 @@ TEST_F(Api, SectionsOfFilesAndMemoryStreams) {
     EXPECT_EQ(BASS_ChannelGetData(h, out.data(), DWORD(out.size() * 4)), DWORD(4410 * 4));
     EXPECT_EQ(BASS_StreamCreateFile(FALSE, path.c_str(), DWORD(padded.size() + 1), 0, 0), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
+    // A length alone ends the file there: data "to the end" stops at it.
+    std::vector<uint8_t> open_ended(padded.begin() + 1000, padded.end());
+    std::fill(open_ended.begin() + 40, open_ended.begin() + 44, 0xFF);
+    path = write_file("open.wav", open_ended);
+    h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, DWORD(wav.size()), BASS_STREAM_DECODE);
+    EXPECT_EQ(BASS_ChannelGetData(h, out.data(), DWORD(out.size() * 4)), DWORD(4410 * 4));
 
     h = BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), BASS_STREAM_DECODE);
     ASSERT_NE(h, 0u);
