@@ -8,13 +8,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <random>
 #include <thread>
 
 #include "bass.h"
-#include "host_platform.h"
-#include "mix/null_device.h"
 #include "public_codes.h"
 #include "test_signals.h"
 
@@ -98,54 +95,6 @@ TEST(ApiInit, CallsBeforeInitAndInitErrors) {
     EXPECT_TRUE(BASS_Free());
     EXPECT_FALSE(BASS_Free());
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
-}
-
-namespace {
-
-// A device that takes until the test lets it go to open, as real ones can.
-std::promise<void> g_device_opening;
-std::shared_future<void> g_device_may_open;
-
-std::unique_ptr<audio::OutputDevice> open_slow_device(int, uint32_t rate, audio::Error*) {
-    g_device_opening.set_value();
-    g_device_may_open.wait();
-    return std::make_unique<audio::NullDevice>(rate);
-}
-
-}  // namespace
-
-TEST(ApiInit, NoCallWaitsForADeviceThatIsSlowToOpenButInitAndFreeHappenWhole) {
-    audio::Platform slow = audio::host_platform();
-    slow.open_output_device = open_slow_device;
-    audio::replace_host_platform(&slow);
-    std::promise<void> may_open;
-    g_device_opening = std::promise<void>();
-    g_device_may_open = may_open.get_future().share();
-    auto init = std::async(std::launch::async, [] { return BASS_Init(1, 44100, 0, nullptr, nullptr); });
-    g_device_opening.get_future().wait();
-
-    // Meanwhile the library is not initialised, and says so at once.
-    auto answers = std::async(std::launch::async, [] {
-        return BASS_ChannelIsActive(1) == BASS_ACTIVE_STOPPED && BASS_ErrorGetCode() == BASS_ERROR_INIT &&
-               BASS_GetVolume() == DWORD(-1) && !BASS_SetVolume(50) && BASS_ErrorGetCode() == BASS_ERROR_INIT;
-    });
-    bool answered = answers.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-    // A second Init and a Free wait for the first Init, and then see it done.
-    auto second = std::async(std::launch::async, [] {
-        return !BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr) && BASS_ErrorGetCode() == BASS_ERROR_ALREADY;
-    });
-    auto freed = std::async(std::launch::async, [] { return BASS_Free(); });
-    may_open.set_value();
-    EXPECT_TRUE(answered) << "a call waited for the device to open";
-    EXPECT_TRUE(answers.get());
-    bool init_done = init.get();
-    bool second_refused = second.get();
-    bool free_done = freed.get();
-    audio::replace_host_platform(nullptr);
-    EXPECT_TRUE(init_done);
-    EXPECT_TRUE(free_done);
-    // The second Init came before the Free (refused), or after it (done).
-    EXPECT_TRUE(second_refused || BASS_Free());
 }
 
 TEST(ApiInit, ErrorsAreKeptPerThread) {
@@ -443,20 +392,6 @@ TEST_F(Api, AStreamOfAFileThatIsGoneStillRewinds) {
     ASSERT_EQ(std::remove(path.c_str()), 0);
     EXPECT_TRUE(BASS_ChannelPlay(h, TRUE)) << BASS_ErrorGetCode();
     EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
-}
-
-TEST_F(Api, AFileThatGrowsAfterOpeningPlaysAsItWasOpened) {
-    // A second link written to the end of an Ogg file after the stream
-    // opened it (a file still being written) is not read.
-    std::vector<uint8_t> first = read_data_file("sine_1k_44100_stereo.ogg");
-    std::vector<uint8_t> later = read_data_file("tone_noise_4s_44100_stereo.ogg");
-    HSTREAM memory = BASS_StreamCreateFile(TRUE, first.data(), 0, DWORD(first.size()), BASS_STREAM_DECODE);
-    std::string path = write_file("growing.ogg", first);
-    HSTREAM file = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_DECODE);
-    ASSERT_NE(file, 0u) << BASS_ErrorGetCode();
-    std::ofstream(path, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(later.data()),
-                                                                 long(later.size()));
-    EXPECT_EQ(frames_decoded(file), frames_decoded(memory));
 }
 
 namespace {

@@ -37,28 +37,26 @@ public:
     FileSource& operator=(const FileSource&) = delete;
 
     // Copies from the buffer, refilling it as needed; large reads bypass it.
-    // Reads stop at the size the file had when it was opened.
     size_t read(void* dst, size_t n) override {
         uint8_t* out = static_cast<uint8_t*>(dst);
-        n = static_cast<size_t>(std::min<uint64_t>(n, size_ - std::min(pos_, size_)));
         size_t done = 0;
-        while (done < n) {
-            size_t count = 0;
+        while (done < n && pos_ < size_) {
             if (pos_ >= buffer_pos_ && pos_ < buffer_pos_ + buffer_len_) {
                 size_t offset = static_cast<size_t>(pos_ - buffer_pos_);
-                count = std::min(n - done, buffer_len_ - offset);
-                std::memcpy(out + done, buffer_.get() + offset, count);
-            } else if (n - done >= kReadBufferSize || !have_buffer()) {
-                count = read_at(pos_, out + done, n - done);
+                size_t count = std::min(n - done, buffer_len_ - offset);
+                std::memcpy(out + done, buffer_ + offset, count);
+                done += count;
+                pos_ += count;
+            } else if (n - done >= kReadBufferSize) {
+                size_t count = read_at(pos_, out + done, n - done);
+                if (count == 0) break;
+                done += count;
+                pos_ += count;
             } else {
                 buffer_pos_ = pos_;
-                buffer_len_ = read_at(pos_, buffer_.get(), kReadBufferSize);
+                buffer_len_ = read_at(pos_, buffer_, kReadBufferSize);
                 if (buffer_len_ == 0) break;
-                continue;
             }
-            if (count == 0) break;
-            done += count;
-            pos_ += count;
         }
         return done;
     }
@@ -86,18 +84,10 @@ private:
         return done;
     }
 
-    // The read buffer is taken at the first read that wants it: the reader
-    // a stream keeps only to duplicate never reads. Without memory for
-    // it, reads go straight to the file.
-    bool have_buffer() {
-        if (!buffer_) buffer_.reset(new (std::nothrow) uint8_t[kReadBufferSize]);
-        return buffer_ != nullptr;
-    }
-
     std::shared_ptr<const OpenFile> file_;
     uint64_t buffer_pos_ = 0;  // file offset of buffer_[0]
     size_t buffer_len_ = 0;    // valid bytes in buffer_
-    std::unique_ptr<uint8_t[]> buffer_;
+    uint8_t buffer_[kReadBufferSize];
 };
 
 }  // namespace
