@@ -13,7 +13,6 @@
 #include "mix/engine.h"
 #include "mix/null_device.h"
 #include "public_codes.h"
-#include "read_stall.h"
 
 using audio::Engine;
 using audio::public_error_code;
@@ -65,8 +64,7 @@ std::unique_ptr<audio::ByteSource> open_content(BOOL mem, const void* file, DWOR
                                                 audio::Error* error) {
     std::unique_ptr<audio::ByteSource> whole =
         mem ? audio::make_memory_source(file, uint64_t(offset) + length)
-            : audio::with_armed_read_stall(
-                  audio::host_platform().open_file_source(static_cast<const char*>(file), error));
+            : audio::host_platform().open_file_source(static_cast<const char*>(file), error);
     if (!whole || (offset == 0 && length == 0)) return whole;
     std::unique_ptr<audio::ByteSource> section = audio::make_section_source(std::move(whole), offset, length);
     if (!section) *error = audio::Error::bad_file_format;  // the section starts past the end
@@ -228,9 +226,4 @@ DWORD BASSAPI BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
 size_t audio::library_stream_count() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_engine ? g_engine->held_stream_count() : 0;
-}
-
-uint64_t audio::library_underrun_count() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_engine ? g_engine->underrun_count() : 0;
 }

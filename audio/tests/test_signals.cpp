@@ -213,13 +213,4 @@ std::vector<uint8_t> read_data_file(const std::string& name) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void render_fed(audio::Engine& engine, float* out, size_t frames) {
-    const size_t kBlock = 441;
-    for (size_t done = 0; done < frames; done += kBlock) {
-        engine.feed();
-        engine.render(out + 2 * done, std::min(kBlock, frames - done));
-    }
-    engine.feed();
-}
-
 }  // namespace audio_test

@@ -1,5 +1,4 @@
-// Stream state, rewinding, decoding ahead into the queue, and the
-// per-stream part of mixing.
+// Stream state, rewinding, and the per-stream part of mixing.
 #include "mix/stream.h"
 
 #include <algorithm>
@@ -17,14 +16,7 @@ Stream::Stream(uint32_t handle, std::unique_ptr<Decoder> decoder, DecoderOpener 
       out_rate_(out_rate), ramp_step_(1.0f / (kRampSeconds * float(out_rate))) {
     AudioFormat format = decoder_->format();
     info_ = StreamInfo{format.rate, format.channels, options.caller_flags, decoder_->content_type()};
-    if (is_decode_channel()) return;
-    pipeline_ = std::make_unique<StereoPipeline>(*decoder_, out_rate_);
-    queue_ = std::make_unique<FrameQueue>(size_t(kDecodeAheadSeconds * out_rate_));
-}
-
-uint64_t Stream::position() const {
-    if (is_decode_channel()) return heard_.load();
-    return std::min(heard_.load() * info_.rate / out_rate_, end_frames_.load());
+    if (!is_decode_channel()) pipeline_ = std::make_unique<StereoPipeline>(*decoder_, out_rate_);
 }
 
 bool Stream::pause() {
@@ -46,7 +38,7 @@ void Stream::mark_failed() {
     state_.store(StreamState::stopped);
 }
 
-Error Stream::rewind(std::mutex& mix_mutex) {
+Error Stream::rewind() {
     Error error = Error::bad_file_format;
     std::unique_ptr<Decoder> fresh;
     std::unique_ptr<StereoPipeline> pipeline;
@@ -58,113 +50,50 @@ Error Stream::rewind(std::mutex& mix_mutex) {
         return Error::no_memory;
     }
     {
-        std::lock_guard<std::mutex> fill_lock(fill_mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         // The old decoder and pipeline move out here and are destroyed after
-        // both locks are released.
+        // the lock is released.
         std::swap(decoder_, fresh);
         std::swap(pipeline_, pipeline);
-        std::lock_guard<std::mutex> mix_lock(mix_mutex);
-        if (queue_) queue_->reset();
         gain_ = 0.0f;
-        starving_ = false;
-        heard_.store(0);
-        end_frames_.store(UINT64_MAX);
+        position_.store(0);
         failed_.store(false);
     }
     return Error::none;
 }
 
-void Stream::fill(size_t wanted, bool wait) {
-    if (!queue_) return;
-    std::unique_lock<std::mutex> lock(fill_mutex_, std::defer_lock);
-    if (wait) {
-        lock.lock();
-    } else if (!lock.try_lock()) {
-        return;  // another thread is filling it
-    }
-    fill_locked(wanted);
-}
-
-void Stream::fill_locked(size_t wanted) {
-    if (failed_.load()) return;
-    while (!queue_->end_marked() && queue_->available() < wanted) {
-        size_t room = 0;
-        float* run = queue_->write_run(&room);
-        if (room == 0) return;
-        size_t got = pipeline_->pull(run, room);
-        queue_->commit(got);
-        if (got < room) {
-            end_frames_.store(pipeline_->frames_consumed());
-            queue_->mark_end();
-        }
-    }
-}
-
-size_t Stream::frames_to_take(float target, size_t frames) const {
-    if (target != 0.0f) return frames;
-    // Fading out, take only what the ramp needs, so that a paused stream
+bool Stream::mix_into(float* mix, float* scratch, size_t frames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    float target = state_.load() == StreamState::playing ? 1.0f : 0.0f;
+    if (gain_ == 0.0f && target == 0.0f) return false;
+    // Fading out, consume only what the ramp needs, so that a paused stream
     // resumes right where it went quiet.
-    return std::min(frames, size_t(gain_ / ramp_step_) + 1);
-}
-
-size_t Stream::mix_queued(float* mix, size_t frames, float target) {
-    size_t done = 0;
+    size_t wanted = frames;
+    if (target == 0.0f) wanted = std::min(frames, size_t(gain_ / ramp_step_) + 1);
+    size_t got = pipeline_->pull(scratch, wanted);
+    position_.store(pipeline_->frames_consumed());
     float gain = gain_;
-    while (done < frames) {
-        size_t ready = 0;
-        const float* run = queue_->read_run(&ready);
-        size_t n = std::min(ready, frames - done);
-        if (n == 0) break;
-        float* to = mix + 2 * done;
-        for (size_t i = 0; i < n; ++i) {
-            if (gain != target) {
-                gain = target > gain ? std::min(target, gain + ramp_step_) : std::max(target, gain - ramp_step_);
-            }
-            to[2 * i] += run[2 * i] * gain;
-            to[2 * i + 1] += run[2 * i + 1] * gain;
+    for (size_t i = 0; i < got; ++i) {
+        if (gain != target) {
+            gain = target > gain ? std::min(target, gain + ramp_step_) : std::max(target, gain - ramp_step_);
         }
-        queue_->consume(n);
-        done += n;
+        mix[2 * i] += scratch[2 * i] * gain;
+        mix[2 * i + 1] += scratch[2 * i + 1] * gain;
     }
     gain_ = gain;
-    return done;
-}
-
-bool Stream::mix_into(float* mix, size_t frames) {
-    float target = state_.load() == StreamState::playing ? 1.0f : 0.0f;
-    if (gain_ == 0.0f && target == 0.0f) {
-        quiet_.store(true);
-        return false;
-    }
-    quiet_.store(false);
-    // Seen before draining, so that an empty queue with its end marked
-    // really is the end and not a frame on its way.
-    bool at_end = queue_->end_marked();
-    size_t wanted = frames_to_take(target, frames);
-    size_t got = mix_queued(mix, wanted, target);
-    heard_.fetch_add(got);
-    bool underrun_began = false;
-    if (got < wanted && at_end) {
-        // Only a stream still playing becomes ended; one paused or stopped
-        // meanwhile keeps that state.
+    if (got < wanted) {
+        // The content has ended: only a stream still playing becomes ended;
+        // one paused or stopped meanwhile keeps that state.
         StreamState playing = StreamState::playing;
         state_.compare_exchange_strong(playing, StreamState::ended);
         gain_ = 0.0f;
-    } else if (got < wanted && target == 0.0f) {
-        gain_ = 0.0f;  // nothing left to fade out
-    } else if (got < wanted) {
-        underrun_began = !starving_;
-        starving_ = true;
-        if (underrun_began) underruns_.fetch_add(1);
-    } else {
-        starving_ = false;
+        return false;
     }
-    if (gain_ == 0.0f && target == 0.0f) quiet_.store(true);
-    return underrun_began;
+    return !(gain_ == 0.0f && target == 0.0f);
 }
 
 size_t Stream::read_decoded(float* out, size_t frames) {
-    std::lock_guard<std::mutex> lock(fill_mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     size_t channels = info_.channels;
     size_t done = 0;
     while (done < frames) {
@@ -172,7 +101,7 @@ size_t Stream::read_decoded(float* out, size_t frames) {
         if (got == 0) break;
         done += got;
     }
-    heard_.fetch_add(done);
+    position_.fetch_add(done);
     return done;
 }
 
