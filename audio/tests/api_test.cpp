@@ -394,6 +394,20 @@ TEST_F(Api, AStreamOfAFileThatIsGoneStillRewinds) {
     EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
 }
 
+TEST_F(Api, AFileThatGrowsAfterOpeningPlaysAsItWasOpened) {
+    // A second link written to the end of an Ogg file after the stream
+    // opened it (a file still being written) is not read.
+    std::vector<uint8_t> first = read_data_file("sine_1k_44100_stereo.ogg");
+    std::vector<uint8_t> later = read_data_file("tone_noise_4s_44100_stereo.ogg");
+    HSTREAM memory = BASS_StreamCreateFile(TRUE, first.data(), 0, DWORD(first.size()), BASS_STREAM_DECODE);
+    std::string path = write_file("growing.ogg", first);
+    HSTREAM file = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_DECODE);
+    ASSERT_NE(file, 0u) << BASS_ErrorGetCode();
+    std::ofstream(path, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(later.data()),
+                                                                 long(later.size()));
+    EXPECT_EQ(frames_decoded(file), frames_decoded(memory));
+}
+
 namespace {
 
 // One of the calls that change a stream or the output, picked by `pick`.

@@ -37,10 +37,12 @@ public:
     FileSource& operator=(const FileSource&) = delete;
 
     // Copies from the buffer, refilling it as needed; large reads bypass it.
+    // Reads stop at the size the file had when it was opened.
     size_t read(void* dst, size_t n) override {
         uint8_t* out = static_cast<uint8_t*>(dst);
+        n = static_cast<size_t>(std::min<uint64_t>(n, size_ - std::min(pos_, size_)));
         size_t done = 0;
-        while (done < n && pos_ < size_) {
+        while (done < n) {
             if (pos_ >= buffer_pos_ && pos_ < buffer_pos_ + buffer_len_) {
                 size_t offset = static_cast<size_t>(pos_ - buffer_pos_);
                 size_t count = std::min(n - done, buffer_len_ - offset);
