@@ -1,7 +1,6 @@
-// Memory running short: this program replaces operator new with one that
-// can be told to fail, and checks that the calls report it, that a stream
-// whose decoding fails stops while the others play on, and that the null
-// device's thread outlives a render that throws.
+// Memory running short (failing_allocations.h): the calls report it, a
+// stream whose decoding fails stops while the others play on, and the null
+// device neither starts without its buffer nor dies of a render that throws.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +10,7 @@
 #include <thread>
 
 #include "bass.h"
+#include "failing_allocations.h"
 #include "mix/engine.h"
 #include "mix/null_device.h"
 #include "test_signals.h"
@@ -19,56 +19,6 @@ using audio::Engine;
 using audio::Error;
 using audio::StreamState;
 using namespace audio_test;
-
-namespace {
-
-// Allocations on this thread that are still to fail: only the thread that
-// asks for failures gets them, so gtest and the other threads go on.
-thread_local int t_failures_left = 0;
-
-// Runs call() with the next `count` allocations of this thread failing.
-// Whatever the test needs besides is allocated before, and checked after.
-template <typename Call>
-auto with_failing_allocations(int count, Call call) {
-    struct Disarm {
-        ~Disarm() { t_failures_left = 0; }
-    } disarm;
-    t_failures_left = count;
-    return call();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (t_failures_left > 0) {
-        --t_failures_left;
-        throw std::bad_alloc();
-    }
-    if (void* block = std::malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return operator new(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-// Inlined where operator new was called, these free() calls look like a
-// mismatch to GCC; they are the other half of the operator new above.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace {
 
@@ -202,6 +152,20 @@ TEST(MemoryFailure, PublicCallsReportMem) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_MEM);
     EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
     EXPECT_TRUE(BASS_Free());
+}
+
+TEST(MemoryFailure, TheNullDeviceReportsMemoryItCannotHave) {
+    // Its thread allocates nothing: what it needs is taken here, or refused.
+    class SilentSource : public audio::RenderSource {
+        void render(float*, size_t) override {}
+    } source;
+    for (int failures : {1, 1000}) {
+        audio::NullDevice device(kOut);
+        Error error = Error::none;
+        bool started = with_failing_allocations(failures, [&] { return device.start(&source, &error); });
+        EXPECT_FALSE(started) << failures << " failures";
+        EXPECT_EQ(error, Error::no_memory) << failures << " failures";
+    }
 }
 
 TEST(MemoryFailure, TheNullDevicesThreadOutlivesARenderThatThrows) {

@@ -2,6 +2,7 @@
 #include "mix/null_device.h"
 
 #include <chrono>
+#include <new>
 #include <system_error>
 
 namespace audio {
@@ -26,9 +27,16 @@ NullDevice::~NullDevice() {
 }
 
 bool NullDevice::start(RenderSource* source, Error* error) {
-    running_.store(true);
+    // Everything the thread needs is allocated here, where a failure can be
+    // reported: on the thread it would end the process.
     try {
+        buffer_.assign(2 * (rate_ / kPeriodsPerSecond + 1), 0.0f);
+        running_.store(true);
         thread_ = std::thread(&NullDevice::run, this, source);
+    } catch (const std::bad_alloc&) {
+        running_.store(false);
+        *error = Error::no_memory;
+        return false;
     } catch (const std::system_error&) {
         running_.store(false);
         *error = Error::start_failed;
@@ -38,12 +46,10 @@ bool NullDevice::start(RenderSource* source, Error* error) {
 }
 
 void NullDevice::run(RenderSource* source) {
-    constexpr uint64_t kPeriodsPerSecond = 100;
     const auto period = std::chrono::milliseconds(1000 / kPeriodsPerSecond);
     // A period holds a fractional number of frames at most rates (220.5 at
     // 22,050 Hz): each one renders what the clock owes since the start, so
     // the rounding never adds up.
-    std::vector<float> buffer(2 * (rate_ / kPeriodsPerSecond + 1));
     auto start = clock_.now();
     int64_t periods = 0;  // signed, as the clock's durations are
     uint64_t rendered = 0;
@@ -51,7 +57,7 @@ void NullDevice::run(RenderSource* source) {
         ++periods;
         uint64_t due = rate_ * uint64_t(periods) / kPeriodsPerSecond;
         try {
-            source->render(buffer.data(), size_t(due - rendered));
+            source->render(buffer_.data(), size_t(due - rendered));
         } catch (...) {
             // A period that could not be rendered (memory ran short) is lost;
             // the thread, and so the process, goes on.

@@ -32,6 +32,8 @@ public:
     bool start(RenderSource* source, Error* error) override;
 
 private:
+    static constexpr uint64_t kPeriodsPerSecond = 100;
+
     // The device thread: one period every 10 ms, on a schedule kept from
     // its start.
     void run(RenderSource* source);
@@ -39,6 +41,7 @@ private:
     uint32_t rate_;
     DeviceClock& clock_;
     std::atomic<bool> running_{false};
+    std::vector<float> buffer_;  // one period, the thread's own once started
     std::thread thread_;
 };
 

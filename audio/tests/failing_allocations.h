@@ -1,0 +1,23 @@
+// Memory running short, on demand: a program that links failing_allocations.cpp
+// has its global operator new replaced by one that can be told to fail, on
+// one thread at a time, so that gtest and the other threads go on.
+#pragma once
+
+namespace audio_test {
+
+// The next `count` allocations of the calling thread throw std::bad_alloc
+// (0 disarms).
+void fail_allocations(int count);
+
+// Runs call() with the next `count` allocations of this thread failing.
+// Whatever the test needs besides is allocated before, and checked after.
+template <typename Call>
+auto with_failing_allocations(int count, Call call) {
+    struct Disarm {
+        ~Disarm() { fail_allocations(0); }
+    } disarm;
+    fail_allocations(count);
+    return call();
+}
+
+}  // namespace audio_test
