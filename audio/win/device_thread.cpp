@@ -8,6 +8,7 @@
 #include <objbase.h>
 
 #include <future>
+#include <new>
 #include <thread>
 
 
@@ -72,16 +73,41 @@ private:
         HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
         {
-            std::unique_ptr<PlaybackBackend> backend = make_backend();
-            Error error = backend ? backend->open(device, rate) : Error::no_memory;
+            std::unique_ptr<PlaybackBackend> backend;
+            Error error = open_backend(make_backend, device, rate, &backend);
             open_result_.set_value(error);
             if (error == Error::none && wait_for_start()) {
-                error = backend->start(source_);
+                error = start_backend(*backend);
                 start_result_.set_value(error);
                 if (error == Error::none) play_until_quit(std::move(backend), make_backend, device, rate);
             }
         }  // every backend is released by here, before COM goes away
         if (SUCCEEDED(com)) CoUninitialize();
+    }
+
+    // Makes a backend and opens the device through it. Memory running short
+    // is one more way for that to fail: on this thread, bad_alloc would end
+    // the process.
+    static Error open_backend(BackendFactory make_backend, int device, uint32_t rate,
+                              std::unique_ptr<PlaybackBackend>* opened) {
+        try {
+            std::unique_ptr<PlaybackBackend> backend = make_backend();
+            if (!backend) return Error::no_memory;
+            Error error = backend->open(device, rate);
+            if (error == Error::none) *opened = std::move(backend);
+            return error;
+        } catch (const std::bad_alloc&) {
+            return Error::no_memory;
+        }
+    }
+
+    // Starts an open backend, which plays silence until the first refill.
+    static Error start_backend(PlaybackBackend& backend) {
+        try {
+            return backend.start();
+        } catch (const std::bad_alloc&) {
+            return Error::no_memory;
+        }
     }
 
     // True when start() was called, false when the device is being destroyed first.
@@ -99,7 +125,7 @@ private:
             backend->stop();
             backend.reset();
             if (quit) return;
-            source_->set_output_stalled(true);
+            set_stalled(true);
             backend = reopen_when_back(make_backend, device, rate);
         }
     }
@@ -112,30 +138,32 @@ private:
             DWORD woke = WaitForMultipleObjects(2, events, FALSE, kRefillTimeoutMs);
             if (woke == WAIT_OBJECT_0) return true;
             if (woke != WAIT_OBJECT_0 + 1) return false;
-            try {
-                if (!backend.refill(source_)) return false;
-            } catch (...) {
-                // Memory ran short in a refill: that period is lost, the
-                // device and the process go on.
-            }
+            // A device that asks for sound has taken the silence it started
+            // with: the output is back, and renders from here on are heard.
+            set_stalled(false);
+            if (!backend.refill(source_)) return false;
         }
     }
 
     // Tries a fresh backend on the same device number every
-    // kReopenIntervalMs (device -1 follows the current default). The new
-    // backend is playing, and the source no longer stalled, when returned;
-    // null when told to quit first.
+    // kReopenIntervalMs (device -1 follows the current default). Returns
+    // the new backend once it has started; null when told to quit first.
     std::unique_ptr<PlaybackBackend> reopen_when_back(BackendFactory make_backend, int device,
                                                       uint32_t rate) {
         while (WaitForSingleObject(quit_event_, kReopenIntervalMs) == WAIT_TIMEOUT) {
-            std::unique_ptr<PlaybackBackend> backend = make_backend();
-            if (!backend || backend->open(device, rate) != Error::none) continue;
-            // Starting renders the first sound, which is no longer stalled.
-            source_->set_output_stalled(false);
-            if (backend->start(source_) == Error::none) return backend;
-            source_->set_output_stalled(true);
+            std::unique_ptr<PlaybackBackend> backend;
+            if (open_backend(make_backend, device, rate, &backend) == Error::none &&
+                start_backend(*backend) == Error::none)
+                return backend;
         }
         return nullptr;
+    }
+
+    // Tells the source when the output goes away and when it is back.
+    void set_stalled(bool stalled) {
+        if (stalled == stalled_) return;
+        stalled_ = stalled;
+        source_->set_output_stalled(stalled);
     }
 
     std::thread thread_;
@@ -143,6 +171,7 @@ private:
     HANDLE start_event_ = nullptr;  // set once, by start()
     RenderSource* source_ = nullptr;
     bool started_ = false;
+    bool stalled_ = false;  // as last told to source_
     std::promise<Error> open_result_;
     std::promise<Error> start_result_;
 };

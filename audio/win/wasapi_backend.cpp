@@ -70,9 +70,13 @@ public:
         return Error::none;
     }
 
-    // Fills the queue before starting, so the first period is not silence.
-    Error start(RenderSource* source) override {
-        if (!write_frames(source, target_frames_)) return Error::start_failed;
+    // Queues silence and starts: the first sound is rendered by the first
+    // refill, once the engine has taken the device.
+    Error start() override {
+        BYTE* data = nullptr;
+        if (FAILED(render_client_->GetBuffer(target_frames_, &data)) ||
+            FAILED(render_client_->ReleaseBuffer(target_frames_, AUDCLNT_BUFFERFLAGS_SILENT)))
+            return Error::start_failed;
         if (FAILED(client_->Start())) return Error::start_failed;
         started_ = true;
         return Error::none;

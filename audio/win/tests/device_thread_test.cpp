@@ -1,8 +1,8 @@
 // The device thread's recovery from a lost output, driven through a backend
 // that fails on demand: a failed write, a device that stops asking for
-// sound, reopens that fail until the output is back, and BASS_Free (the
-// device's destruction) while it is gone. The real device's loss is
-// checked by device_loss_test.sh.
+// sound, reopens that fail (or run out of memory) until the output is back,
+// and BASS_Free (the device's destruction) while it is gone. The real
+// device's loss is checked by device_loss_test.sh.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device_thread.h"
+#include "failing_allocations.h"
 #include "process_cpu.h"
 
 namespace {
@@ -31,6 +32,9 @@ double now_seconds() {
 // What the test asks of the fake backends, and what they saw.
 struct FakeControl {
     std::atomic<int> opens_to_fail{0};       // the next this many opens fail
+    std::atomic<int> starts_to_fail{0};      // the next this many starts fail
+    std::atomic<int> opens_out_of_memory{0};   // the next this many opens run out of memory
+    std::atomic<int> starts_out_of_memory{0};  // and starts
     std::atomic<bool> fail_next_refill{false};
     std::atomic<bool> stop_asking{false};    // the device stops signalling
     std::mutex mutex;
@@ -52,6 +56,7 @@ public:
             --control.opens_to_fail;
             return audio::Error::start_failed;
         }
+        allocate_unless(control.opens_out_of_memory);
         timer_ = CreateWaitableTimerW(nullptr, FALSE, nullptr);
         LARGE_INTEGER due;
         due.QuadPart = -100000;  // 10 ms from now
@@ -59,8 +64,12 @@ public:
                    ? audio::Error::none
                    : audio::Error::start_failed;
     }
-    audio::Error start(audio::RenderSource* source) override {
-        source->render(buffer_.data(), kPeriodFrames);
+    audio::Error start() override {
+        allocate_unless(control.starts_out_of_memory);
+        if (control.starts_to_fail.load() > 0) {
+            --control.starts_to_fail;
+            return audio::Error::start_failed;
+        }
         return audio::Error::none;
     }
     HANDLE refill_event() const override { return timer_; }
@@ -76,6 +85,13 @@ public:
     void stop() override {}
 
 private:
+    // Allocates, through an operator new that fails while `failures` lasts.
+    static void allocate_unless(std::atomic<int>& failures) {
+        if (failures.load() <= 0) return;
+        --failures;
+        audio_test::with_failing_allocations(1, [] { return std::vector<float>(kPeriodFrames); });
+    }
+
     HANDLE timer_ = nullptr;
     std::vector<float> buffer_ = std::vector<float>(2 * kPeriodFrames);
 };
@@ -94,9 +110,15 @@ public:
     }
     void set_output_stalled(bool now_stalled) override {
         (now_stalled ? stalled_at : resumed_at).store(now_seconds());
+        if (!now_stalled) {
+            ++resumes;
+            renders_at_resume.store(renders.load());
+        }
         stalled.store(now_stalled);
     }
     std::atomic<int> renders{0};
+    std::atomic<int> resumes{0};
+    std::atomic<int> renders_at_resume{0};
     std::atomic<int> renders_while_stalled{0};
     std::atomic<bool> stalled{false};
     std::atomic<double> stalled_at{0};
@@ -139,23 +161,45 @@ protected:
 };
 
 TEST_F(DeviceThreadRecovery, AFailedWriteStallsUntilAReopenSucceedsTwiceASecond) {
-    control.opens_to_fail = 3;
-    double lost_at = now_seconds();
-    control.fail_next_refill = true;
-    ASSERT_TRUE(wait_for_stalled(source, true, 0.5));
-    EXPECT_LT(source.stalled_at.load() - lost_at, 0.1) << "the failed write was noticed late";
-    ASSERT_TRUE(wait_for_stalled(source, false, 4.0)) << "the output was never reopened";
+    // However a reopen fails, nothing is rendered for it and the output
+    // stays stalled until one works.
+    struct Case {
+        const char* how_reopens_fail;
+        std::atomic<int> FakeControl::*failures;
+    } cases[] = {
+        {"the open fails", &FakeControl::opens_to_fail},
+        {"the start fails", &FakeControl::starts_to_fail},
+        {"memory runs short in the open", &FakeControl::opens_out_of_memory},
+        {"memory runs short in the start", &FakeControl::starts_out_of_memory},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how_reopens_fail);
+        {
+            std::lock_guard<std::mutex> lock(control.mutex);
+            control.open_times.resize(1);
+        }
+        source.resumes = 0;
+        (control.*c.failures) = 3;
+        double lost_at = now_seconds();
+        control.fail_next_refill = true;
+        ASSERT_TRUE(wait_for_stalled(source, true, 0.5));
+        EXPECT_LT(source.stalled_at.load() - lost_at, 0.1) << "the failed write was noticed late";
+        int renders_at_loss = source.renders.load();
+        ASSERT_TRUE(wait_for_stalled(source, false, 4.0)) << "the output was never reopened";
 
-    // Three failed tries and the one that worked, about half a second apart.
-    std::vector<double> tries = reopen_times();
-    ASSERT_EQ(tries.size(), 4u);
-    EXPECT_NEAR(tries[0] - source.stalled_at.load(), 0.5, 0.15);
-    for (size_t i = 1; i < tries.size(); ++i) EXPECT_NEAR(tries[i] - tries[i - 1], 0.5, 0.15) << "try " << i;
-    EXPECT_EQ(source.renders_while_stalled.load(), 0) << "sound was rendered for an absent output";
+        // Three failed tries and the one that worked, about half a second apart.
+        std::vector<double> tries = reopen_times();
+        ASSERT_EQ(tries.size(), 4u);
+        EXPECT_NEAR(tries[0] - source.stalled_at.load(), 0.5, 0.15);
+        for (size_t i = 1; i < tries.size(); ++i) EXPECT_NEAR(tries[i] - tries[i - 1], 0.5, 0.15) << "try " << i;
+        EXPECT_EQ(source.resumes.load(), 1) << "the output was reported back before it played";
+        EXPECT_EQ(source.renders_at_resume.load(), renders_at_loss) << "sound was rendered for a failed reopen";
+        EXPECT_EQ(source.renders_while_stalled.load(), 0) << "sound was rendered for an absent output";
 
-    int renders_at_resume = source.renders.load();
-    Sleep(100);
-    EXPECT_GT(source.renders.load(), renders_at_resume + 3) << "playback did not go on after the reopen";
+        int renders_at_resume = source.renders.load();
+        Sleep(100);
+        EXPECT_GT(source.renders.load(), renders_at_resume + 3) << "playback did not go on after the reopen";
+    }
 }
 
 TEST_F(DeviceThreadRecovery, ADeviceThatStopsAskingForSoundIsTreatedAsLost) {
