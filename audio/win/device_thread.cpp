@@ -2,7 +2,8 @@
 // live on it, so the caller's thread (a dialog with its own COM apartment)
 // is never touched. When the output goes away (a failed write, or a device
 // that stops asking for sound) the thread drops the backend, tells the
-// source it is stalled, and opens a fresh one until the output is back.
+// source it is stalled, and walks the backend table again every half
+// second until one of them plays.
 #include "device_thread.h"
 
 #include <objbase.h>
@@ -10,7 +11,6 @@
 #include <future>
 #include <new>
 #include <thread>
-
 
 namespace audio {
 namespace {
@@ -20,6 +20,20 @@ namespace {
 constexpr DWORD kRefillTimeoutMs = 500;
 // How often a lost output is looked for again.
 constexpr DWORD kReopenIntervalMs = 500;
+
+// Which of two failures to report: a device number that does not exist says
+// the most, a device that would not start next, a missing system the least.
+Error more_specific(Error a, Error b) {
+    auto rank = [](Error error) {
+        switch (error) {
+            case Error::no_device: return 3;
+            case Error::start_failed: return 2;
+            case Error::no_driver: return 1;
+            default: return 0;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
+}
 
 class DeviceThread final : public OutputDevice {
 public:
@@ -41,19 +55,20 @@ public:
     DeviceThread& operator=(const DeviceThread&) = delete;
 
     // Starts the thread and waits for the backend's open to finish.
-    Error open(BackendFactory make_backend, int device, uint32_t rate) {
+    Error open(BackendTable backends, int device, uint32_t rate) {
         if (quit_event_ == nullptr || start_event_ == nullptr) return Error::no_memory;
         std::future<Error> opened = open_result_.get_future();
         try {
-            thread_ = std::thread(&DeviceThread::run, this, make_backend, device, rate);
+            thread_ = std::thread(&DeviceThread::run, this, std::move(backends), device, rate);
         } catch (const std::exception&) {
             return Error::no_memory;
         }
         return opened.get();
     }
 
-    // Hands the source to the thread, which queues its first sound and
-    // starts the device; waits for that to succeed or fail.
+    // Hands the source to the thread, which starts the device (on silence:
+    // the first refill renders the first sound); waits for that to succeed
+    // or fail.
     bool start(RenderSource* source, Error* error) override {
         if (started_) {
             *error = Error::already_started;
@@ -69,20 +84,33 @@ public:
 
 private:
     // The thread's body: open, wait for start, play until told to quit.
-    void run(BackendFactory make_backend, int device, uint32_t rate) {
+    void run(const BackendTable& backends, int device, uint32_t rate) {
         HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
         {
             std::unique_ptr<PlaybackBackend> backend;
-            Error error = open_backend(make_backend, device, rate, &backend);
+            Error error = open_first(backends, device, rate, &backend);
             open_result_.set_value(error);
             if (error == Error::none && wait_for_start()) {
                 error = start_backend(*backend);
                 start_result_.set_value(error);
-                if (error == Error::none) play_until_quit(std::move(backend), make_backend, device, rate);
+                if (error == Error::none) play_until_quit(std::move(backend), backends, device, rate);
             }
         }  // every backend is released by here, before COM goes away
         if (SUCCEEDED(com)) CoUninitialize();
+    }
+
+    // Opens the device through the first backend of the table that can;
+    // the most telling of their errors when none can.
+    static Error open_first(const BackendTable& backends, int device, uint32_t rate,
+                            std::unique_ptr<PlaybackBackend>* opened) {
+        Error failure = Error::no_driver;
+        for (BackendFactory make_backend : backends) {
+            Error error = open_backend(make_backend, device, rate, opened);
+            if (error == Error::none) return error;
+            failure = more_specific(failure, error);
+        }
+        return failure;
     }
 
     // Makes a backend and opens the device through it. Memory running short
@@ -118,7 +146,7 @@ private:
 
     // Feeds the backend; each time its output is lost, replaces it with a
     // fresh one once the output is back. Returns when told to quit.
-    void play_until_quit(std::unique_ptr<PlaybackBackend> backend, BackendFactory make_backend,
+    void play_until_quit(std::unique_ptr<PlaybackBackend> backend, const BackendTable& backends,
                          int device, uint32_t rate) {
         while (backend) {
             bool quit = refill_until_quit_or_lost(*backend);
@@ -126,7 +154,7 @@ private:
             backend.reset();
             if (quit) return;
             set_stalled(true);
-            backend = reopen_when_back(make_backend, device, rate);
+            backend = reopen_when_back(backends, device, rate);
         }
     }
 
@@ -145,16 +173,18 @@ private:
         }
     }
 
-    // Tries a fresh backend on the same device number every
+    // Tries the backends in turn on the same device number every
     // kReopenIntervalMs (device -1 follows the current default). Returns
-    // the new backend once it has started; null when told to quit first.
-    std::unique_ptr<PlaybackBackend> reopen_when_back(BackendFactory make_backend, int device,
+    // the first that opens and starts; null when told to quit first.
+    std::unique_ptr<PlaybackBackend> reopen_when_back(const BackendTable& backends, int device,
                                                       uint32_t rate) {
         while (WaitForSingleObject(quit_event_, kReopenIntervalMs) == WAIT_TIMEOUT) {
-            std::unique_ptr<PlaybackBackend> backend;
-            if (open_backend(make_backend, device, rate, &backend) == Error::none &&
-                start_backend(*backend) == Error::none)
-                return backend;
+            for (BackendFactory make_backend : backends) {
+                std::unique_ptr<PlaybackBackend> backend;
+                if (open_backend(make_backend, device, rate, &backend) == Error::none &&
+                    start_backend(*backend) == Error::none)
+                    return backend;
+            }
         }
         return nullptr;
     }
@@ -179,14 +209,14 @@ private:
 }  // namespace
 
 // Declared in device_thread.h; the backend lives and dies on the new thread.
-std::unique_ptr<OutputDevice> open_on_device_thread(BackendFactory make_backend, int device,
-                                                    uint32_t rate, Error* error) {
+std::unique_ptr<OutputDevice> open_on_device_thread(BackendTable backends, int device, uint32_t rate,
+                                                    Error* error) {
     std::unique_ptr<DeviceThread> output(new (std::nothrow) DeviceThread());
     if (!output) {
         *error = Error::no_memory;
         return nullptr;
     }
-    *error = output->open(make_backend, device, rate);
+    *error = output->open(std::move(backends), device, rate);
     if (*error != Error::none) return nullptr;
     return output;
 }

@@ -37,13 +37,17 @@ struct FakeControl {
     std::atomic<int> starts_out_of_memory{0};  // and starts
     std::atomic<bool> fail_next_refill{false};
     std::atomic<bool> stop_asking{false};    // the device stops signalling
+    std::atomic<int> broken_kind{-1};        // every open of this kind fails
+    std::atomic<int> started_kind{-1};       // the kind that started last
     std::mutex mutex;
     std::vector<double> open_times;          // when each open was tried
 } control;
 
 // Asks for a period of sound every 10 ms through a periodic waitable timer.
+// Its kind stands for a backend type of the table (WASAPI, waveOut).
 class FakeBackend final : public audio::PlaybackBackend {
 public:
+    explicit FakeBackend(int kind) : kind_(kind) {}
     ~FakeBackend() override {
         if (timer_ != nullptr) CloseHandle(timer_);
     }
@@ -52,6 +56,7 @@ public:
             std::lock_guard<std::mutex> lock(control.mutex);
             control.open_times.push_back(now_seconds());
         }
+        if (control.broken_kind.load() == kind_) return audio::Error::start_failed;
         if (control.opens_to_fail.load() > 0) {
             --control.opens_to_fail;
             return audio::Error::start_failed;
@@ -70,6 +75,7 @@ public:
             --control.starts_to_fail;
             return audio::Error::start_failed;
         }
+        control.started_kind = kind_;
         return audio::Error::none;
     }
     HANDLE refill_event() const override { return timer_; }
@@ -92,12 +98,14 @@ private:
         audio_test::with_failing_allocations(1, [] { return std::vector<float>(kPeriodFrames); });
     }
 
+    const int kind_;
     HANDLE timer_ = nullptr;
     std::vector<float> buffer_ = std::vector<float>(2 * kPeriodFrames);
 };
 
+template <int Kind>
 std::unique_ptr<audio::PlaybackBackend> make_fake_backend() {
-    return std::unique_ptr<audio::PlaybackBackend>(new FakeBackend());
+    return std::unique_ptr<audio::PlaybackBackend>(new FakeBackend(Kind));
 }
 
 // Counts renders, and any that came while the device said it was stalled.
@@ -137,14 +145,18 @@ bool wait_for_stalled(const WatchingSource& source, bool value, double seconds) 
 
 class DeviceThreadRecovery : public testing::Test {
 protected:
-    // A fake output, playing into source for 100 ms.
-    void SetUp() override {
+    void SetUp() override { play_on({make_fake_backend<0>}); }
+
+    // A fake output of the table's backends, playing into source for 100 ms.
+    void play_on(audio::BackendTable backends) {
+        output.reset();
         control.opens_to_fail = 0;
         control.fail_next_refill = false;
         control.stop_asking = false;
+        control.broken_kind = -1;
         control.open_times.clear();
         audio::Error error = audio::Error::none;
-        output = audio::open_on_device_thread(make_fake_backend, -1, kRate, &error);
+        output = audio::open_on_device_thread(std::move(backends), -1, kRate, &error);
         ASSERT_TRUE(output) << "error " << int(error);
         ASSERT_TRUE(output->start(&source, &error)) << "error " << int(error);
         Sleep(100);
@@ -200,6 +212,18 @@ TEST_F(DeviceThreadRecovery, AFailedWriteStallsUntilAReopenSucceedsTwiceASecond)
         Sleep(100);
         EXPECT_GT(source.renders.load(), renders_at_resume + 3) << "playback did not go on after the reopen";
     }
+}
+
+TEST_F(DeviceThreadRecovery, EachReopenWalksTheBackendTable) {
+    // The first backend opened; after the loss only the second one can.
+    ASSERT_NO_FATAL_FAILURE(play_on({make_fake_backend<0>, make_fake_backend<1>}));
+    ASSERT_EQ(control.started_kind.load(), 0);
+    control.broken_kind = 0;
+    control.fail_next_refill = true;
+    ASSERT_TRUE(wait_for_stalled(source, true, 0.5));
+    ASSERT_TRUE(wait_for_stalled(source, false, 1.5)) << "the output never came back";
+    EXPECT_NEAR(source.resumed_at.load() - source.stalled_at.load(), 0.5, 0.15);
+    EXPECT_EQ(control.started_kind.load(), 1);
 }
 
 TEST_F(DeviceThreadRecovery, ADeviceThatStopsAskingForSoundIsTreatedAsLost) {
