@@ -8,10 +8,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <thread>
 
 #include "bass.h"
+#include "host_platform.h"
+#include "mix/null_device.h"
 #include "public_codes.h"
 #include "test_signals.h"
 
@@ -95,6 +98,54 @@ TEST(ApiInit, CallsBeforeInitAndInitErrors) {
     EXPECT_TRUE(BASS_Free());
     EXPECT_FALSE(BASS_Free());
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
+}
+
+namespace {
+
+// A device that takes until the test lets it go to open, as real ones can.
+std::promise<void> g_device_opening;
+std::shared_future<void> g_device_may_open;
+
+std::unique_ptr<audio::OutputDevice> open_slow_device(int, uint32_t rate, audio::Error*) {
+    g_device_opening.set_value();
+    g_device_may_open.wait();
+    return std::make_unique<audio::NullDevice>(rate);
+}
+
+}  // namespace
+
+TEST(ApiInit, NoCallWaitsForADeviceThatIsSlowToOpenButInitAndFreeHappenWhole) {
+    audio::Platform slow = audio::host_platform();
+    slow.open_output_device = open_slow_device;
+    audio::replace_host_platform(&slow);
+    std::promise<void> may_open;
+    g_device_opening = std::promise<void>();
+    g_device_may_open = may_open.get_future().share();
+    auto init = std::async(std::launch::async, [] { return BASS_Init(1, 44100, 0, nullptr, nullptr); });
+    g_device_opening.get_future().wait();
+
+    // Meanwhile the library is not initialised, and says so at once.
+    auto answers = std::async(std::launch::async, [] {
+        return BASS_ChannelIsActive(1) == BASS_ACTIVE_STOPPED && BASS_ErrorGetCode() == BASS_ERROR_INIT &&
+               BASS_GetVolume() == DWORD(-1) && !BASS_SetVolume(50) && BASS_ErrorGetCode() == BASS_ERROR_INIT;
+    });
+    bool answered = answers.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    // A second Init and a Free wait for the first Init, and then see it done.
+    auto second = std::async(std::launch::async, [] {
+        return !BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr) && BASS_ErrorGetCode() == BASS_ERROR_ALREADY;
+    });
+    auto freed = std::async(std::launch::async, [] { return BASS_Free(); });
+    may_open.set_value();
+    EXPECT_TRUE(answered) << "a call waited for the device to open";
+    EXPECT_TRUE(answers.get());
+    bool init_done = init.get();
+    bool second_refused = second.get();
+    bool free_done = freed.get();
+    audio::replace_host_platform(nullptr);
+    EXPECT_TRUE(init_done);
+    EXPECT_TRUE(free_done);
+    // The second Init came before the Free (refused), or after it (done).
+    EXPECT_TRUE(second_refused || BASS_Free());
 }
 
 TEST(ApiInit, ErrorsAreKeptPerThread) {
