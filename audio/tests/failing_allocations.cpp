@@ -8,16 +8,19 @@ namespace {
 
 // Allocations on this thread that are still to fail.
 thread_local int t_failures_left = 0;
+thread_local size_t t_allocated_bytes = 0;
 
 }  // namespace
 
 void audio_test::fail_allocations(int count) { t_failures_left = count; }
+size_t audio_test::allocated_bytes() { return t_allocated_bytes; }
 
 void* operator new(std::size_t size) {
     if (t_failures_left > 0) {
         --t_failures_left;
         throw std::bad_alloc();
     }
+    t_allocated_bytes += size;
     if (void* block = std::malloc(size ? size : 1)) return block;
     throw std::bad_alloc();
 }

@@ -1,9 +1,15 @@
 // Memory running short, on demand: a program that links failing_allocations.cpp
 // has its global operator new replaced by one that can be told to fail, on
-// one thread at a time, so that gtest and the other threads go on.
+// one thread at a time, so that gtest and the other threads go on. It also
+// counts what each thread allocates.
 #pragma once
 
+#include <cstddef>
+
 namespace audio_test {
+
+// Bytes the calling thread has asked of operator new so far.
+size_t allocated_bytes();
 
 // The next `count` allocations of the calling thread throw std::bad_alloc
 // (0 disarms).

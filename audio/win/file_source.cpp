@@ -43,22 +43,22 @@ public:
         n = static_cast<size_t>(std::min<uint64_t>(n, size_ - std::min(pos_, size_)));
         size_t done = 0;
         while (done < n) {
+            size_t count = 0;
             if (pos_ >= buffer_pos_ && pos_ < buffer_pos_ + buffer_len_) {
                 size_t offset = static_cast<size_t>(pos_ - buffer_pos_);
-                size_t count = std::min(n - done, buffer_len_ - offset);
-                std::memcpy(out + done, buffer_ + offset, count);
-                done += count;
-                pos_ += count;
-            } else if (n - done >= kReadBufferSize) {
-                size_t count = read_at(pos_, out + done, n - done);
-                if (count == 0) break;
-                done += count;
-                pos_ += count;
+                count = std::min(n - done, buffer_len_ - offset);
+                std::memcpy(out + done, buffer_.get() + offset, count);
+            } else if (n - done >= kReadBufferSize || !have_buffer()) {
+                count = read_at(pos_, out + done, n - done);
             } else {
                 buffer_pos_ = pos_;
-                buffer_len_ = read_at(pos_, buffer_, kReadBufferSize);
+                buffer_len_ = read_at(pos_, buffer_.get(), kReadBufferSize);
                 if (buffer_len_ == 0) break;
+                continue;
             }
+            if (count == 0) break;
+            done += count;
+            pos_ += count;
         }
         return done;
     }
@@ -86,10 +86,18 @@ private:
         return done;
     }
 
+    // The read buffer is taken at the first read that wants it: the reader
+    // a stream keeps only to duplicate never reads. Without memory for
+    // it, reads go straight to the file.
+    bool have_buffer() {
+        if (!buffer_) buffer_.reset(new (std::nothrow) uint8_t[kReadBufferSize]);
+        return buffer_ != nullptr;
+    }
+
     std::shared_ptr<const OpenFile> file_;
     uint64_t buffer_pos_ = 0;  // file offset of buffer_[0]
     size_t buffer_len_ = 0;    // valid bytes in buffer_
-    uint8_t buffer_[kReadBufferSize];
+    std::unique_ptr<uint8_t[]> buffer_;
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "failing_allocations.h"
 #include "win_platform.h"
 
 namespace {
@@ -79,6 +80,24 @@ TEST(FileSource, ReadsWholeFileInSmallPiecesAcrossBufferBoundaries) {
     EXPECT_EQ(got, bytes);
     EXPECT_EQ(source->tell(), bytes.size());
     EXPECT_EQ(source->read(piece, 1), 0u);
+}
+
+TEST(FileSource, TakesItsReadBufferOnlyToRead) {
+    // A stream keeps the reader it opened only to duplicate the ones it
+    // reads through: that one holds no buffer.
+    TempFolder folder;
+    std::vector<uint8_t> bytes = pattern(100000);
+    write_file(folder.file("a.bin"), bytes);
+    size_t before = audio_test::allocated_bytes();
+    auto source = open_ok(folder.file("a.bin"));
+    ASSERT_TRUE(source);
+    std::unique_ptr<audio::ByteSource> reader = source->duplicate();
+    EXPECT_LT(audio_test::allocated_bytes() - before, 4096u);
+    // Without memory for a buffer, small reads go straight to the file.
+    std::vector<uint8_t> got(100);
+    size_t n = audio_test::with_failing_allocations(1000, [&] { return reader->read(got.data(), got.size()); });
+    EXPECT_EQ(n, got.size());
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin()));
 }
 
 TEST(FileSource, SeeksAndReadsLargeAndSmallBlocksFromAnyPosition) {
