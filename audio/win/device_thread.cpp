@@ -101,7 +101,10 @@ private:
     }
 
     // Opens the device through the first backend of the table that can;
-    // the most telling of their errors when none can.
+    // the most telling of their errors when none can. A backend that finds
+    // the device missing ends the walk: the others reach the same devices
+    // and would only find it missing too, some of them after seconds
+    // (waveOut under Wine, its sink removed).
     static Error open_first(const BackendTable& backends, int device, uint32_t rate,
                             std::unique_ptr<PlaybackBackend>* opened) {
         Error failure = Error::no_driver;
@@ -109,6 +112,7 @@ private:
             Error error = open_backend(make_backend, device, rate, opened);
             if (error == Error::none) return error;
             failure = more_specific(failure, error);
+            if (error == Error::no_device) break;
         }
         return failure;
     }
@@ -173,17 +177,18 @@ private:
         }
     }
 
-    // Tries the backends in turn on the same device number every
-    // kReopenIntervalMs (device -1 follows the current default). Returns
-    // the first that opens and starts; null when told to quit first.
+    // Walks the backend table every kReopenIntervalMs, as the first open
+    // did, on the same device number (device -1 follows the current
+    // default). Returns the first backend that opens and starts; null when
+    // told to quit first.
     std::unique_ptr<PlaybackBackend> reopen_when_back(const BackendTable& backends, int device,
                                                       uint32_t rate) {
         while (WaitForSingleObject(quit_event_, kReopenIntervalMs) == WAIT_TIMEOUT) {
             for (BackendFactory make_backend : backends) {
                 std::unique_ptr<PlaybackBackend> backend;
-                if (open_backend(make_backend, device, rate, &backend) == Error::none &&
-                    start_backend(*backend) == Error::none)
-                    return backend;
+                Error error = open_backend(make_backend, device, rate, &backend);
+                if (error == Error::none && start_backend(*backend) == Error::none) return backend;
+                if (error == Error::no_device) break;  // as in open_first
             }
         }
         return nullptr;

@@ -38,6 +38,8 @@ struct FakeControl {
     std::atomic<bool> fail_next_refill{false};
     std::atomic<bool> stop_asking{false};    // the device stops signalling
     std::atomic<int> broken_kind{-1};        // every open of this kind fails
+    std::atomic<audio::Error> broken_with{audio::Error::start_failed};  // with this error
+    std::atomic<int> opens_of_kind[2] = {};
     std::atomic<int> started_kind{-1};       // the kind that started last
     std::mutex mutex;
     std::vector<double> open_times;          // when each open was tried
@@ -56,7 +58,8 @@ public:
             std::lock_guard<std::mutex> lock(control.mutex);
             control.open_times.push_back(now_seconds());
         }
-        if (control.broken_kind.load() == kind_) return audio::Error::start_failed;
+        ++control.opens_of_kind[kind_];
+        if (control.broken_kind.load() == kind_) return control.broken_with.load();
         if (control.opens_to_fail.load() > 0) {
             --control.opens_to_fail;
             return audio::Error::start_failed;
@@ -154,6 +157,7 @@ protected:
         control.fail_next_refill = false;
         control.stop_asking = false;
         control.broken_kind = -1;
+        for (std::atomic<int>& opens : control.opens_of_kind) opens = 0;
         control.open_times.clear();
         audio::Error error = audio::Error::none;
         output = audio::open_on_device_thread(std::move(backends), -1, kRate, &error);
@@ -215,15 +219,30 @@ TEST_F(DeviceThreadRecovery, AFailedWriteStallsUntilAReopenSucceedsTwiceASecond)
 }
 
 TEST_F(DeviceThreadRecovery, EachReopenWalksTheBackendTable) {
-    // The first backend opened; after the loss only the second one can.
-    ASSERT_NO_FATAL_FAILURE(play_on({make_fake_backend<0>, make_fake_backend<1>}));
-    ASSERT_EQ(control.started_kind.load(), 0);
-    control.broken_kind = 0;
-    control.fail_next_refill = true;
-    ASSERT_TRUE(wait_for_stalled(source, true, 0.5));
-    ASSERT_TRUE(wait_for_stalled(source, false, 1.5)) << "the output never came back";
-    EXPECT_NEAR(source.resumed_at.load() - source.stalled_at.load(), 0.5, 0.15);
-    EXPECT_EQ(control.started_kind.load(), 1);
+    // The first backend opened; after the loss it fails. Where it refuses
+    // the device, the second backend plays; where it finds the device gone,
+    // the second one would too, and is not asked.
+    struct Case {
+        audio::Error first_fails_with;
+        bool second_plays;
+    } cases[] = {{audio::Error::start_failed, true}, {audio::Error::no_device, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.first_fails_with));
+        ASSERT_NO_FATAL_FAILURE(play_on({make_fake_backend<0>, make_fake_backend<1>}));
+        ASSERT_EQ(control.started_kind.load(), 0);
+        control.broken_kind = 0;
+        control.broken_with = c.first_fails_with;
+        control.fail_next_refill = true;
+        ASSERT_TRUE(wait_for_stalled(source, true, 0.5));
+        EXPECT_EQ(wait_for_stalled(source, false, 1.5), c.second_plays);
+        if (c.second_plays) {
+            EXPECT_NEAR(source.resumed_at.load() - source.stalled_at.load(), 0.5, 0.15);
+            EXPECT_EQ(control.started_kind.load(), 1);
+        } else {
+            EXPECT_GE(control.opens_of_kind[0].load(), 3);
+            EXPECT_EQ(control.opens_of_kind[1].load(), 0);
+        }
+    }
 }
 
 TEST_F(DeviceThreadRecovery, ADeviceThatStopsAskingForSoundIsTreatedAsLost) {
