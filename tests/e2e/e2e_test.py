@@ -15,12 +15,15 @@ import tempfile
 import time
 
 import app_driver as drv  # tests/support, on PYTHONPATH
+from capture_analysis import stepped_position, write_stepped_tone
+from pe_file import PeFile
 
 AMPLITUDE = 0.5
 FULL_RMS = AMPLITUDE / 2 ** 0.5  # the tone's RMS at volume 100
 # Marks are read from the recording's length while it grows, which trails the
 # sound by up to a few tenths of a second; windows keep this far from them.
 SLACK = 0.4
+RT_DIALOG = 5
 
 failures = []
 
@@ -37,7 +40,7 @@ def near(value, expected, tolerance):
 
 def play_session(exe, rects, workdir):
     tone = os.path.join(workdir, "stepped tone.wav")
-    drv.write_stepped_tone(tone, 30, AMPLITUDE)
+    write_stepped_tone(tone, 30, AMPLITUDE)
     rec = drv.Recorder(os.path.join(workdir, "capture.raw"))
     rec.start()
     app = drv.AppSession(exe, rects)
@@ -107,17 +110,6 @@ def print_envelope(r, marks):
         t += 0.1
 
 
-def dropouts(r, start, end, level, window=0.01):
-    """How many 10 ms windows of [start, end) fall below half the steady level:
-    gaps where the program did not hand the device its sound in time."""
-    count, t = 0, start
-    while t + window <= end:
-        if r.rms(t, t + window) < 0.5 * level:
-            count += 1
-        t += window
-    return count
-
-
 def judge(r, m):
     """Compares each stretch of the recording with what the user did."""
     quiet = r.rms(m["opened"] + 0.2, m["play"] - SLACK)
@@ -132,15 +124,15 @@ def judge(r, m):
     pitch = r.frequency(start + 0.05, start + 0.6)
     print(f"     volume 60: rms {level60:.4f} (expected {0.6 * FULL_RMS:.4f}), first pitch {pitch:.0f} Hz")
     check(near(level60, 0.6 * FULL_RMS, 0.08), "volume 60 plays the file at 0.6 of its level")
-    check(drv.position_of(pitch) == 0, "playback starts at the file's beginning")
+    check(stepped_position(pitch) == 0, "playback starts at the file's beginning")
     left, right = r.channel_rms(start + 0.3, m["vol30"] - SLACK)
     check(near(right, left, 0.05), "both channels carry the tone")
 
     level30 = r.rms(m["vol30_done"] + SLACK, m["pause"] - SLACK)
     print(f"     volume 30: rms {level30:.4f} ({level30 / level60:.3f} of volume 60)")
     check(near(level30 / level60, 0.5, 0.08), "volume 30 is half the level of volume 60")
-    gaps = (dropouts(r, start + 0.3, m["vol30"] - SLACK, level60)
-            + dropouts(r, m["vol30_done"] + SLACK, m["pause"] - SLACK, level30))
+    gaps = (r.dropouts(start + 0.3, m["vol30"] - SLACK, level60)
+            + r.dropouts(m["vol30_done"] + SLACK, m["pause"] - SLACK, level30))
     windows = int((m["vol30"] - SLACK - start - 0.3) / 0.01) + int((m["pause"] - m["vol30_done"] - 2 * SLACK) / 0.01)
     print(f"     dropouts while playing: {gaps} of {windows} windows of 10 ms")
     # A program too slow to keep up drops sound all along; a busy machine
@@ -158,8 +150,8 @@ def judge(r, m):
     if back is not None:
         after_resume = r.frequency(back + 0.05, back + 0.45)
         print(f"     pitch before pause {before_pause:.0f} Hz, after resume {after_resume:.0f} Hz")
-        check(drv.position_of(after_resume) - drv.position_of(before_pause) in (0, 1)
-              and drv.position_of(after_resume) > 0, "Play resumes from the paused place")
+        check(stepped_position(after_resume) - stepped_position(before_pause) in (0, 1)
+              and stepped_position(after_resume) > 0, "Play resumes from the paused place")
 
     stopped = r.rms(m["stop"] + SLACK, m["replay"] - SLACK)
     print(f"     stopped: rms {stopped:.5f}")
@@ -169,7 +161,7 @@ def judge(r, m):
     if again is not None:
         first = r.frequency(again + 0.05, again + 0.45)
         print(f"     after Stop, Play starts at {first:.0f} Hz")
-        check(drv.position_of(first) == 0, "Play after Stop starts from the beginning")
+        check(stepped_position(first) == 0, "Play after Stop starts from the beginning")
 
     cancelled = r.rms(m["cancelled"] + 0.3, m["after_cancel"])
     print(f"     after cancel: rms {cancelled:.5f}")
@@ -200,38 +192,13 @@ def hide_dialog_template(path):
     the program finds no template to show."""
     with open(path, "r+b") as f:
         data = bytearray(f.read())
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        sections = struct.unpack_from("<H", data, pe + 6)[0]
-        opt_size = struct.unpack_from("<H", data, pe + 20)[0]
-        magic = struct.unpack_from("<H", data, pe + 24)[0]
-        dirs = pe + 24 + (96 if magic == 0x10B else 112)
-        rsrc_rva = struct.unpack_from("<I", data, dirs + 2 * 8)[0]
-        table = pe + 24 + opt_size
-        base = None
-        for i in range(sections):
-            s = table + 40 * i
-            va, raw = struct.unpack_from("<I", data, s + 12)[0], struct.unpack_from("<I", data, s + 20)[0]
-            size = struct.unpack_from("<I", data, s + 8)[0]
-            if va <= rsrc_rva < va + size:
-                base = raw + (rsrc_rva - va)
-        if base is None:
+        at = PeFile(data).resource_id_offset(RT_DIALOG, 1000)
+        if at is None:
             return False
-
-        def entries(offset):
-            named, ids = struct.unpack_from("<HH", data, offset + 12)
-            for k in range(named + ids):
-                yield offset + 16 + 8 * k
-
-        for e in entries(base):
-            if struct.unpack_from("<I", data, e)[0] == 5:  # RT_DIALOG
-                sub = base + (struct.unpack_from("<I", data, e + 4)[0] & 0x7FFFFFFF)
-                for d in entries(sub):
-                    if struct.unpack_from("<I", data, d)[0] == 1000:
-                        struct.pack_into("<I", data, d, 999)
-                        f.seek(0)
-                        f.write(data)
-                        return True
-    return False
+        struct.pack_into("<I", data, at, 999)
+        f.seek(0)
+        f.write(data)
+    return True
 
 
 def main():

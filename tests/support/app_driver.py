@@ -9,12 +9,12 @@ control's screen rectangle, text and trackbar position; Wine's screen
 coordinates are the X display's, so xdotool clicks land on the controls.
 """
 
-import array
-import math
 import os
 import re
 import subprocess
 import time
+
+from capture_analysis import RATE, Recording, parec_command, read_capture
 
 CAPTION = "Sound module test App"
 CHOOSER_CAPTION = "Open File"
@@ -36,8 +36,6 @@ IDC_PLAY = _IDS["IDC_PLAY"]
 IDC_PAUSE = _IDS["IDC_PAUSE"]
 IDC_STOP = _IDS["IDC_STOP"]
 IDC_VOLUME_VALUE = _IDS["IDC_VOLUME_VALUE"]
-
-RATE = 44100
 
 
 def wine_command():
@@ -220,9 +218,7 @@ class Recorder:
 
     def start(self):
         out = open(self.path, "wb")
-        self.proc = subprocess.Popen(
-            ["parec", "-d", "out.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
-             "--channels=2", "--latency-msec=20"], stdout=out)
+        self.proc = subprocess.Popen(parec_command(latency_ms=20), stdout=out)
         out.close()
         deadline = time.monotonic() + 10
         while self.now() < 0.2 and time.monotonic() < deadline:
@@ -237,95 +233,4 @@ class Recorder:
     def stop(self):
         self.proc.terminate()
         self.proc.wait()
-        data = array.array("h")
-        with open(self.path, "rb") as f:
-            raw = f.read()
-        data.frombytes(raw[: len(raw) // 4 * 4])
-        return Recording(data)
-
-
-class Recording:
-    """Interleaved stereo 16-bit samples with level and pitch measurements."""
-
-    def __init__(self, samples):
-        self.samples = samples
-
-    def duration(self):
-        return len(self.samples) / 2 / RATE
-
-    def left(self, start, end):
-        a = max(0, int(start * RATE)) * 2
-        b = min(len(self.samples) // 2, int(end * RATE)) * 2
-        return self.samples[a:b:2]
-
-    def rms(self, start, end):
-        """RMS of the left channel over [start, end) seconds, full scale = 1.0."""
-        seg = self.left(start, end)
-        if not seg:
-            return 0.0
-        return math.sqrt(sum(v * v for v in seg) / len(seg)) / 32768.0
-
-    def channel_rms(self, start, end):
-        a = max(0, int(start * RATE)) * 2
-        b = min(len(self.samples) // 2, int(end * RATE)) * 2
-        out = []
-        for ch in (0, 1):
-            seg = self.samples[a + ch:b:2]
-            out.append(math.sqrt(sum(v * v for v in seg) / len(seg)) / 32768.0 if seg else 0.0)
-        return out
-
-    def frequency(self, start, end):
-        """Pitch of a clean tone over [start, end), from the median distance
-        between rising zero crossings, so a short dropout does not bend it."""
-        seg = self.left(start, end)
-        crossings = []
-        for i in range(1, len(seg)):
-            if seg[i - 1] < 0 <= seg[i]:
-                # Where the rise crosses zero, between the two samples.
-                crossings.append(i - 1 + seg[i - 1] / (seg[i - 1] - seg[i]))
-        periods = sorted(b - a for a, b in zip(crossings, crossings[1:]))
-        if len(periods) < 3:
-            return 0.0
-        return RATE / periods[len(periods) // 2]
-
-    def sound_start(self, after, threshold=0.01, window=0.01):
-        """The first time >= after when the level rises above threshold, or None."""
-        t = after
-        while t < self.duration():
-            if self.rms(t, t + window) > threshold:
-                return t
-            t += window
-        return None
-
-    def silence_start(self, after, threshold=0.002, window=0.01):
-        """The first time >= after from which a window is silent, or None."""
-        t = after
-        while t < self.duration():
-            if self.rms(t, t + window) < threshold:
-                return t
-            t += window
-        return None
-
-
-def write_stepped_tone(path, seconds, amplitude=0.5, base=400.0, step=40.0, rate=RATE):
-    """A 16-bit stereo WAV whose pitch tells the position: second k plays
-    base + step*k Hz, phase-continuous, at the given amplitude."""
-    import wave
-    frames = array.array("h")
-    phase = 0.0
-    for i in range(int(seconds * rate)):
-        freq = base + step * int(i / rate)
-        phase += 2 * math.pi * freq / rate
-        v = int(round(amplitude * 32767 * math.sin(phase)))
-        frames.append(v)
-        frames.append(v)
-    with wave.open(path, "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(frames.tobytes())
-
-
-def position_of(freq, base=400.0, step=40.0):
-    """Which second of a stepped tone a measured pitch belongs to."""
-    return round((freq - base) / step)
+        return Recording(read_capture(self.path))

@@ -1,5 +1,6 @@
 """Reads a PE file (a Windows executable) from its bytes: headers, sections,
-resources and imports. Used by the resource check and by make test's self-check."""
+resources and imports. Used by the resource check, make test's self-check
+and the end-to-end test."""
 import struct
 
 
@@ -41,28 +42,40 @@ class PeFile:
 
     def resources(self):
         """{(type, name): [(language, code page, bytes)]}, names as ints or strings."""
-        root_rva = self.directories[2][0]
-        root = self.offset(root_rva)
+        root = self.offset(self.directories[2][0])
         found = {}
-
-        def entries(directory):
-            named, numbered = struct.unpack_from('<HH', self.data, directory + 12)
-            for i in range(named + numbered):
-                name, target = struct.unpack_from('<II', self.data, directory + 16 + 8 * i)
-                if name & 0x80000000:
-                    at = root + (name & 0x7FFFFFFF)
-                    length = struct.unpack_from('<H', self.data, at)[0]
-                    name = self.data[at + 2:at + 2 + 2 * length].decode('utf-16-le')
-                yield name, target
-
-        for type_id, type_dir in entries(root):
-            for name, name_dir in entries(root + (type_dir & 0x7FFFFFFF)):
-                for language, leaf in entries(root + (name_dir & 0x7FFFFFFF)):
+        for type_id, type_dir, _ in self.resource_entries(root, root):
+            for name, name_dir, _ in self.resource_entries(root, root + (type_dir & 0x7FFFFFFF)):
+                for language, leaf, _ in self.resource_entries(root, root + (name_dir & 0x7FFFFFFF)):
                     self.assert_leaf(leaf)
                     rva, size, code_page, _ = struct.unpack_from('<IIII', self.data, root + leaf)
                     found.setdefault((type_id, name), []).append(
                         (language, code_page, self.bytes_at(rva, size)))
         return found
+
+    def resource_id_offset(self, type_id, name_id):
+        """Where in the file the ID of resource (type_id, name_id) is written,
+        or None: a test overwrites it to hide the resource."""
+        root = self.offset(self.directories[2][0])
+        for found_type, type_dir, _ in self.resource_entries(root, root):
+            if found_type == type_id:
+                for name, _, at in self.resource_entries(root, root + (type_dir & 0x7FFFFFFF)):
+                    if name == name_id:
+                        return at
+        return None
+
+    def resource_entries(self, root, directory):
+        """(name, target, file offset of the entry) for each entry of a
+        resource directory; names as ints or strings."""
+        named, numbered = struct.unpack_from('<HH', self.data, directory + 12)
+        for i in range(named + numbered):
+            at = directory + 16 + 8 * i
+            name, target = struct.unpack_from('<II', self.data, at)
+            if name & 0x80000000:
+                text = root + (name & 0x7FFFFFFF)
+                length = struct.unpack_from('<H', self.data, text)[0]
+                name = self.data[text + 2:text + 2 + 2 * length].decode('utf-16-le')
+            yield name, target, at
 
     @staticmethod
     def assert_leaf(leaf):

@@ -26,31 +26,22 @@ fail, the exit code is 3 (the run may be repeated); any other failure, or
 one without an underrun, exits with 1.
 """
 import argparse
-import array
 import math
 import sys
 
-RATE = 44100
+from capture_analysis import (RATE, UNDERRUN_EXIT, around_underruns, frequency, max_residual,
+                              read_capture, rms, splice_underruns)  # tests/support, on PYTHONPATH
+
 SILENCE = 0.001      # below this (fraction of full scale) counts as silence
 SETTLE_MS = 20       # start-up and ramps skipped before measuring a tone
 # The null sink renders a few ms ahead of its clock, so capture times may be
 # that much early: sound this close before the next event is not a fault,
 # and a tone is measured only up to this long before the next event.
 CLOCK_TOLERANCE_MS = 15
-# The shortest run of exact zeros on both channels taken for an underrun: a
-# tone at any level the tests use never holds 0 for two samples in a row.
-MIN_UNDERRUN = 16
-# How far from an underrun a lost piece is put down to it.
-AROUND_UNDERRUN = RATE // 4
-UNDERRUN_EXIT = 3
 
 
 def load(capture_path):
-    samples = array.array("h")
-    with open(capture_path, "rb") as f:
-        samples.frombytes(f.read())
-    if sys.byteorder != "little":
-        samples.byteswap()
+    samples = read_capture(capture_path)
     with open(capture_path + ".t0") as f:
         t0 = float(f.read())
     return samples[0::2], samples[1::2], t0
@@ -70,84 +61,6 @@ def load_events(events_path):
             elif parts[0] == "figure":
                 figures.append(" ".join(parts[1:]))
     return tone, sorted(events, key=lambda e: e[1]), figures
-
-
-def rms(x, a, b):
-    return math.sqrt(sum(v * v for v in x[a:b]) / max(1, b - a)) / 32768.0
-
-
-def rising_crossings(x, a, b):
-    """(first, last, count): the interpolated rising zero crossings in x[a:b]."""
-    first = last = None
-    count = 0
-    for i in range(max(a, 0) + 1, min(b, len(x))):
-        p, q = x[i - 1], x[i]
-        if p < 0 <= q:
-            at = i - 1 + (-p) / (q - p)
-            first = at if first is None else first
-            last = at
-            count += 1
-    return first, last, count
-
-
-def frequency(x, a, b):
-    """Hz from the interpolated rising zero crossings in x[a:b]."""
-    first, last, count = rising_crossings(x, a, b)
-    if count < 2 or last == first:
-        return 0.0
-    return (count - 1) * RATE / (last - first)
-
-
-def max_residual(x, a, b, freq, excused=()):
-    """Largest |x[n-1] + x[n+1] - 2cos(w)x[n]| (near 0 for an unbroken sine)
-    and where, outside the excused (start, end) ranges; then the same
-    within them."""
-    k = 2.0 * math.cos(2.0 * math.pi * freq / RATE)
-    worst = [[0.0, a], [0.0, a]]
-    for i in range(a + 1, b - 1):
-        r = abs(x[i - 1] + x[i + 1] - k * x[i])
-        slot = worst[1 if any(s <= i < e for s, e in excused) else 0]
-        if r > slot[0]:
-            slot[0], slot[1] = r, i
-    return worst[0][0] / 32768.0, worst[0][1], worst[1][0] / 32768.0, worst[1][1]
-
-
-def splice_underruns(left, right, a, b, freq):
-    """left[a:b] and right[a:b] with every run of at least MIN_UNDERRUN
-    exact zeros on both channels cut out, and the cuts as (index in the
-    result, samples cut). A zero of the tone itself may border the run:
-    one zero is kept where the tone runs on more smoothly with it."""
-    k = 2.0 * math.cos(2.0 * math.pi * freq / RATE)
-    out_left, out_right = array.array("h"), array.array("h")
-    cuts = []
-    i = a
-    while i < b:
-        j = i
-        while j < b and left[j] == 0 and right[j] == 0:
-            j += 1
-        if j - i >= MIN_UNDERRUN and len(out_left) >= 2 and j + 1 < b:
-            before, after = out_left[-1], left[j]
-            joined = max(abs(out_left[-2] + after - k * before), abs(before + left[j + 1] - k * after))
-            keep = 1 if abs(before + after) < joined else 0
-            out_left.extend([0] * keep)
-            out_right.extend([0] * keep)
-            cuts.append((len(out_left), j - i - keep))
-        else:
-            out_left.extend(left[i:j])
-            out_right.extend(right[i:j])
-        m = j
-        while m < b and not (left[m] == 0 and right[m] == 0):
-            m += 1
-        out_left.extend(left[j:m])
-        out_right.extend(right[j:m])
-        i = m
-    return out_left, out_right, cuts
-
-
-def around_underruns(cuts):
-    """The ranges of a spliced signal that an underrun may have disturbed:
-    the client's catching up after it can cost sound as well."""
-    return [(max(0, at - AROUND_UNDERRUN), at + AROUND_UNDERRUN) for at, _ in cuts]
 
 
 def check_tone(name, left, right, a, b, onset, tone, peak, args, failures):

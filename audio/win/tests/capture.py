@@ -17,16 +17,14 @@ import subprocess
 import sys
 import time
 
-RATE = 44100
+from capture_analysis import RATE, parec_command  # tests/support, on PYTHONPATH
+
 FRAME_BYTES = 4
 
 
 def main():
     out_path = sys.argv[1]
-    parec = subprocess.Popen(
-        ["parec", "-d", "out.monitor", "--format=s16le", f"--rate={RATE}", "--channels=2",
-         "--raw", "--latency-msec=5", "--process-time-msec=5"],
-        stdout=subprocess.PIPE, bufsize=0)
+    parec = subprocess.Popen(parec_command(latency_ms=5, process_ms=5), stdout=subprocess.PIPE, bufsize=0)
     stopping = False
 
     def stop(signum, frame):

@@ -16,14 +16,12 @@ Underruns in the sound server are cut out first (as analyse_capture.py
 does); when the only failures lie next to one, the exit code is 3 and the
 run may be repeated.
 """
-import array
 import math
 import sys
-import wave
 
-from analyse_capture import AROUND_UNDERRUN, UNDERRUN_EXIT, rising_crossings, splice_underruns
+from capture_analysis import (AROUND_UNDERRUN, RATE, UNDERRUN_EXIT, mean_pitch, read_capture, rms,
+                              splice_underruns, write_rising_tone)  # tests/support, on PYTHONPATH
 
-RATE = 44100
 BASE_HZ, RISE_HZ = 300.0, 100.0   # the tone: BASE_HZ + RISE_HZ * seconds
 PEAK = 0.5
 WINDOW = 0.12                      # seconds of tone the pitch is measured over
@@ -44,29 +42,11 @@ SKIP_MARGIN_MS = 30.0
 
 def write_tone(path, seconds=10.0):
     """The rising tone as a 16-bit stereo WAV at RATE."""
-    frames = array.array("h")
-    for i in range(int(seconds * RATE)):
-        t = i / RATE
-        v = int(round(PEAK * 32767 * math.sin(2 * math.pi * (BASE_HZ * t + RISE_HZ * t * t / 2))))
-        frames.append(v)
-        frames.append(v)
-    if sys.byteorder != "little":
-        frames.byteswap()
-    with wave.open(path, "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(RATE)
-        w.writeframes(frames.tobytes())
+    write_rising_tone(path, seconds, PEAK, BASE_HZ, RISE_HZ)
 
 
 def load(path):
-    samples = array.array("h")
-    with open(path, "rb") as f:
-        raw = f.read()
-    samples.frombytes(raw[: len(raw) // 4 * 4])
-    if sys.byteorder != "little":
-        samples.byteswap()
-    return samples[0::2]
+    return read_capture(path)[0::2]
 
 
 def load_events(paths):
@@ -83,13 +63,8 @@ def load_events(paths):
 
 
 def pitch(x, a, b):
-    """(Hz, centre): the mean pitch between the first and last rising zero
-    crossings in x[a:b], and the sample index halfway between them; for a
-    tone rising at a steady rate that is the pitch at that index."""
-    first, last, count = rising_crossings(x, a, b)
-    if count < 3:
-        return 0.0, a
-    return (count - 1) * RATE / (last - first), (first + last) / 2
+    """(Hz, centre) over x[a:b] from at least three rising zero crossings."""
+    return mean_pitch(x, a, b, min_crossings=3)
 
 
 def position(hz):
@@ -98,10 +73,6 @@ def position(hz):
 
 def loud(x, i):
     return abs(x[i]) > 0.25 * PEAK * 32768
-
-
-def rms(x, a, b):
-    return math.sqrt(sum(v * v for v in x[a:b]) / max(1, b - a)) / 32768.0
 
 
 def first_state_after(states, name, when):

@@ -1,6 +1,9 @@
 # Sourced by the device test scripts: what a run of a program that plays into
 # the test environment's null sink needs around it.
 
+# The capture tools measure through tests/support/capture_analysis.py.
+export PYTHONPATH="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)/tests/support${PYTHONPATH:+:$PYTHONPATH}"
+
 # The null sink, when no one asks it for low latency, renders up to two
 # seconds ahead of its clock, and it stays that far ahead after a client
 # arrives: sound then stalls until real time catches up. A recording of its
