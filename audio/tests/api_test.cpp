@@ -49,13 +49,6 @@ protected:
     fs::path dir_;
 };
 
-std::vector<uint8_t> sine_wav(uint32_t rate, uint16_t channels, double seconds) {
-    WavLayout layout;
-    layout.rate = rate;
-    layout.channels = channels;
-    return make_wav(layout, sine(1000, rate, channels, size_t(rate * seconds), 0.5));
-}
-
 // Frames a decode channel delivers before its end.
 size_t frames_decoded(HSTREAM h) {
     std::vector<float> block(4096);

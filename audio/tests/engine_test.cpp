@@ -22,21 +22,13 @@ namespace {
 const double kSineRms = 0.5 / std::sqrt(2.0);
 const uint32_t kOut = 44100;
 
-// A WAV of a 1 kHz half-scale sine.
-std::vector<uint8_t> sine_wav(uint32_t rate, uint16_t channels, double seconds) {
-    WavLayout layout;
-    layout.rate = rate;
-    layout.channels = channels;
-    return make_wav(layout, sine(1000, rate, channels, size_t(rate * seconds), 0.5));
-}
-
-// A WAV holding a constant value, to watch gain ramps directly.
-std::vector<uint8_t> dc_wav(double seconds, float value = 0.5f) {
+// Floats, so that gain ramps show directly in the rendered values.
+const WavLayout kFloatMono = [] {
     WavLayout layout;
     layout.tag = 3;
     layout.bits = 32;
-    return make_wav(layout, std::vector<float>(size_t(kOut * seconds), value));
-}
+    return layout;
+}();
 
 std::vector<float> render(Engine& engine, size_t frames) {
     std::vector<float> out(2 * frames);
@@ -133,7 +125,7 @@ TEST(Engine, VolumeScalesTheOutputLinearly) {
 
 TEST(Engine, PlayStartsWithARampNotAClick) {
     Engine engine(kOut);
-    uint32_t h = create(engine, dc_wav(0.5));
+    uint32_t h = create(engine, dc_wav(0.5, 0.5f, kFloatMono));
     engine.play(h, false);
     std::vector<float> left = channel(render(engine, 1000), 2, 0);
     EXPECT_LT(left[0], 0.01f);
@@ -144,7 +136,7 @@ TEST(Engine, PlayStartsWithARampNotAClick) {
 
 TEST(Engine, PauseFadesOutHoldsThePositionAndPlayResumesFromIt) {
     Engine engine(kOut);
-    uint32_t h = create(engine, dc_wav(1.0));
+    uint32_t h = create(engine, dc_wav(1.0, 0.5f, kFloatMono));
     engine.play(h, false);
     render(engine, 4410);
     EXPECT_EQ(engine.pause(h), Error::none);
@@ -167,9 +159,9 @@ TEST(Engine, PauseFadesOutHoldsThePositionAndPlayResumesFromIt) {
 
 TEST(Engine, WhileTheOutputIsGonePlayingStreamsReportStalledAndCallsStillWork) {
     Engine engine(kOut);
-    uint32_t playing = create(engine, dc_wav(1.0));
-    uint32_t paused = create(engine, dc_wav(1.0));
-    uint32_t idle = create(engine, dc_wav(1.0));
+    uint32_t playing = create(engine, dc_wav(1.0, 0.5f, kFloatMono));
+    uint32_t paused = create(engine, dc_wav(1.0, 0.5f, kFloatMono));
+    uint32_t idle = create(engine, dc_wav(1.0, 0.5f, kFloatMono));
     engine.play(playing, false);
     engine.play(paused, false);
     render(engine, 4410);
@@ -214,7 +206,7 @@ TEST(Engine, PlayOnAPlayingStreamDoesNotRestartButRestartDoes) {
 
 TEST(Engine, StopReleasesAnAutoFreeStreamAfterItsFade) {
     Engine engine(kOut);
-    uint32_t h = create(engine, dc_wav(1.0), auto_free());
+    uint32_t h = create(engine, dc_wav(1.0, 0.5f, kFloatMono), auto_free());
     engine.play(h, false);
     render(engine, 1000);
     EXPECT_EQ(engine.stop(h), Error::none);
@@ -231,8 +223,8 @@ TEST(Engine, StopReleasesAnAutoFreeStreamAfterItsFade) {
 
 TEST(Engine, HeldStreamsCountThoseFadingOutUntilTheMixerLetsThemGo) {
     Engine engine(kOut);
-    uint32_t playing = create(engine, dc_wav(1.0));
-    uint32_t idle = create(engine, dc_wav(1.0));
+    uint32_t playing = create(engine, dc_wav(1.0, 0.5f, kFloatMono));
+    uint32_t idle = create(engine, dc_wav(1.0, 0.5f, kFloatMono));
     engine.play(playing, false);
     render(engine, 1000);
     EXPECT_EQ(engine.held_stream_count(), 2u);

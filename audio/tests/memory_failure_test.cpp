@@ -44,12 +44,6 @@ audio::SourceOpener allocating(audio::SourceOpener inner) {
     };
 }
 
-// A WAV of a constant value, long enough for every test here.
-std::vector<uint8_t> dc_wav(float value) {
-    WavLayout layout;
-    return make_wav(layout, std::vector<float>(kOut * 2, value));
-}
-
 // The left channel's mean over the last half of `frames` rendered frames,
 // with the first `failures` allocations of the render failing.
 double rendered_level(Engine& engine, size_t frames, int failures = 0) {
@@ -73,10 +67,10 @@ StreamState state(Engine& engine, uint32_t handle) {
 
 TEST(MemoryFailure, AStreamThatFailsWhileMixedStopsAndTheOthersPlayOn) {
     Engine engine(kOut);
-    audio::SourceOpener plain = memory_opener(dc_wav(0.5f));
+    audio::SourceOpener plain = memory_opener(dc_wav(2.0, 0.5f));
     Error error = Error::none;
     uint32_t healthy = engine.create_stream(plain, {}, &error);
-    uint32_t failing = engine.create_stream(allocating(memory_opener(dc_wav(0.25f))), {}, &error);
+    uint32_t failing = engine.create_stream(allocating(memory_opener(dc_wav(2.0, 0.25f))), {}, &error);
     ASSERT_EQ(engine.play(healthy, false), Error::none);
     ASSERT_EQ(engine.play(failing, false), Error::none);
     EXPECT_NEAR(rendered_level(engine, 4410), 0.75, 1e-3);
@@ -97,7 +91,7 @@ TEST(MemoryFailure, AnAutoFreeStreamThatFailsIsReleased) {
     Error error = Error::none;
     audio::StreamOptions auto_free;
     auto_free.auto_free = true;
-    uint32_t h = engine.create_stream(allocating(memory_opener(dc_wav(0.25f))), auto_free, &error);
+    uint32_t h = engine.create_stream(allocating(memory_opener(dc_wav(2.0, 0.25f))), auto_free, &error);
     ASSERT_EQ(engine.play(h, false), Error::none);
     rendered_level(engine, 44100, 1);
     EXPECT_EQ(engine.play(h, false), Error::bad_handle);
@@ -108,7 +102,7 @@ TEST(MemoryFailure, AMixListThatCannotGrowCostsOneSilentBlock) {
     // More streams than the mixer's list first had room for: the render's
     // copy of it must grow, and that allocation fails once.
     Engine engine(kOut);
-    audio::SourceOpener quiet = memory_opener(dc_wav(0.01f));
+    audio::SourceOpener quiet = memory_opener(dc_wav(2.0, 0.01f));
     for (int i = 0; i < 100; ++i) {
         Error error = Error::none;
         ASSERT_EQ(engine.play(engine.create_stream(quiet, {}, &error), false), Error::none);
@@ -119,7 +113,7 @@ TEST(MemoryFailure, AMixListThatCannotGrowCostsOneSilentBlock) {
 
 TEST(MemoryFailure, CallsThatCannotAllocateReportNoMemoryAndChangeNothing) {
     Engine engine(kOut);
-    audio::SourceOpener plain = memory_opener(dc_wav(0.5f));
+    audio::SourceOpener plain = memory_opener(dc_wav(2.0, 0.5f));
     Error error = Error::none;
     audio::SourceOpener copy = plain;
     uint32_t none =
@@ -140,7 +134,7 @@ TEST(MemoryFailure, CallsThatCannotAllocateReportNoMemoryAndChangeNothing) {
 
 TEST(MemoryFailure, PublicCallsReportMem) {
     ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
-    std::vector<uint8_t> wav = dc_wav(0.5f);
+    std::vector<uint8_t> wav = dc_wav(2.0, 0.5f);
     HSTREAM none = with_failing_allocations(
         1000, [&] { return BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), 0); });
     EXPECT_EQ(none, 0u);

@@ -15,6 +15,7 @@
 using namespace audio;
 using namespace mp3_test;
 using audio_test::FakeConverter;
+using audio_test::open_bytes;
 
 namespace {
 
@@ -48,7 +49,7 @@ std::vector<int> decode_numbered(const std::vector<uint8_t>& bytes, bool holds_f
     ConverterFactory counting = [&](const std::vector<uint8_t>&, Error*) {
         return std::make_unique<CountingConverter>(AudioFormat{44100, 2}, holds_first_back);
     };
-    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), counting, error);
+    auto decoder = open_bytes(bytes, error, counting);
     std::vector<int> numbers;
     if (!decoder) return numbers;
     std::vector<float> samples = audio_test::decode_all(*decoder);
@@ -69,7 +70,7 @@ TEST(Mp3Decoder, TheCodecGetsTheStreamFormatAndOneFrameAtATime) {
         return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
     };
     audio::Error error = audio::Error::none;
-    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), fake, &error);
+    auto decoder = open_bytes(bytes, &error, fake);
     ASSERT_TRUE(decoder) << int(error);
     EXPECT_EQ(decoder->content_type(), audio::ContentType::mp3);
     EXPECT_EQ(decoder->format().rate, 44100u);
@@ -105,13 +106,13 @@ TEST(Mp3Decoder, RefusedWithoutACodecOrWhenTheCodecDisagrees) {
     std::vector<uint8_t> bytes = frames(10);
     audio::Error error = audio::Error::none;
     ConverterFactory none = audio_test::no_codecs;
-    EXPECT_FALSE(open_decoder(make_memory_source(bytes.data(), bytes.size()), none, &error));
+    EXPECT_FALSE(open_bytes(bytes, &error, none));
     EXPECT_EQ(error, audio::Error::bad_file_format);
     auto log = std::make_shared<FakeConverter::Log>();
     ConverterFactory mono = [&](const std::vector<uint8_t>&, audio::Error*) {
         return std::make_unique<FakeConverter>(AudioFormat{44100, 1}, 1152, log);
     };
-    EXPECT_FALSE(open_decoder(make_memory_source(bytes.data(), bytes.size()), mono, &error));
+    EXPECT_FALSE(open_bytes(bytes, &error, mono));
 }
 
 TEST(Mp3Decoder, CutsTheEncoderDelayAndPaddingAndTheCodecDelay) {
@@ -169,7 +170,7 @@ TEST(Mp3Decoder, MpegFramesInsideWavAreTrimmedAndFlushedAlike) {
         EXPECT_EQ(f, fmt);  // the file's own format chunk
         return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
     };
-    auto decoder = open_decoder(make_memory_source(wav.data(), wav.size()), logging, &error);
+    auto decoder = open_bytes(wav, &error, logging);
     ASSERT_TRUE(decoder);
     EXPECT_EQ(decoder->content_type(), ContentType::wav_codec);
     audio_test::decode_all(*decoder);
@@ -234,7 +235,7 @@ TEST(Mp3Decoder, EachChannelCountGetsACodecOfItsOwnAndTheFirstFrameDecidesTheOut
         };
         std::vector<uint8_t> bytes = stream(c.mono_frames);
         Error error = Error::none;
-        auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), codecs, &error);
+        auto decoder = open_bytes(bytes, &error, codecs);
         ASSERT_TRUE(decoder) << int(error);
         EXPECT_EQ(decoder->format().channels, c.channels);
         std::vector<float> samples = audio_test::decode_all(*decoder);
@@ -256,7 +257,7 @@ TEST(Mp3Decoder, EachChannelCountGetsACodecOfItsOwnAndTheFirstFrameDecidesTheOut
     };
     std::vector<uint8_t> bytes = stream({false, true, true});
     Error error = Error::none;
-    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), other_rate, &error);
+    auto decoder = open_bytes(bytes, &error, other_rate);
     ASSERT_TRUE(decoder) << int(error);
     EXPECT_EQ(audio_test::decode_all(*decoder).size(), 1152u * 2);
 }
@@ -283,7 +284,7 @@ TEST(Mp3Decoder, RejectedFramesInSeparateStretchesCostOnlyThemselves) {
         return std::make_unique<RejectingConverter>();
     };
     Error error = Error::none;
-    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), rejecting, &error);
+    auto decoder = open_bytes(bytes, &error, rejecting);
     ASSERT_TRUE(decoder) << int(error);
     EXPECT_EQ(audio_test::decode_all(*decoder).size(), 1152u * 2);
 }
@@ -299,7 +300,7 @@ TEST(Mp3Decoder, AFrameAfterDamageThatReachesBackIntoItIsSilenced) {
         return std::make_unique<FakeConverter>(AudioFormat{44100, 2}, 1152, log);
     };
     Error error = Error::none;
-    auto decoder = open_decoder(make_memory_source(bytes.data(), bytes.size()), fake, &error);
+    auto decoder = open_bytes(bytes, &error, fake);
     ASSERT_TRUE(decoder) << int(error);
     audio_test::decode_all(*decoder);
     ASSERT_GE(log->inputs.size(), 5u);

@@ -7,20 +7,16 @@
 
 #include <ogg/ogg.h>
 
+#include "io/le_bytes.h"
+
 namespace audio_test {
 namespace {
-
-uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
-}
 
 // The first three packets (the Vorbis headers) of a file.
 std::vector<std::vector<uint8_t>> header_packets(const std::vector<uint8_t>& file, size_t* pages_used) {
     std::vector<OggPageSpan> pages = ogg_pages(file);
     ogg_stream_state stream;
-    ogg_stream_init(&stream, int(le32(&file[14])));
+    ogg_stream_init(&stream, int(audio::le32(&file[14])));
     std::vector<std::vector<uint8_t>> packets;
     *pages_used = 0;
     while (packets.size() < 3 && *pages_used < pages.size()) {
@@ -51,10 +47,10 @@ void append_pages(ogg_stream_state& stream, bool flush, std::vector<uint8_t>& ou
 std::vector<uint8_t> comment_packet(size_t comment_bytes) {
     const std::string vendor = "test", key = "COVERART=";
     std::vector<uint8_t> packet{3, 'v', 'o', 'r', 'b', 'i', 's'};
-    put32(packet, uint32_t(vendor.size()));
+    audio::put_le32(packet, uint32_t(vendor.size()));
     packet.insert(packet.end(), vendor.begin(), vendor.end());
-    put32(packet, 1);
-    put32(packet, uint32_t(comment_bytes));
+    audio::put_le32(packet, 1);
+    audio::put_le32(packet, uint32_t(comment_bytes));
     packet.insert(packet.end(), key.begin(), key.end());
     packet.resize(packet.size() + comment_bytes - key.size(), 'A');
     packet.push_back(1);  // framing bit
@@ -69,7 +65,7 @@ std::vector<OggPageSpan> ogg_pages(const std::vector<uint8_t>& file) {
         if (std::memcmp(&file[at], "OggS", 4) != 0) throw std::runtime_error("not a page");
         size_t size = 27 + file[at + 26];
         for (size_t i = 0; i < file[at + 26]; ++i) size += file[at + 27 + i];
-        int64_t granule = int64_t(uint64_t(le32(&file[at + 6])) | uint64_t(le32(&file[at + 10])) << 32);
+        int64_t granule = int64_t(uint64_t(audio::le32(&file[at + 6])) | uint64_t(audio::le32(&file[at + 10])) << 32);
         pages.push_back({at, size, granule});
         at += size;
     }
@@ -87,7 +83,7 @@ std::vector<uint8_t> with_comment_of_size(const std::vector<uint8_t>& file, size
     std::vector<std::vector<uint8_t>> headers = header_packets(file, &header_pages);
     headers[1] = comment_packet(comment_bytes);
     ogg_stream_state stream;
-    ogg_stream_init(&stream, int(le32(&file[14])));
+    ogg_stream_init(&stream, int(audio::le32(&file[14])));
     std::vector<uint8_t> out;
     for (size_t i = 0; i < 3; ++i) {
         ogg_packet packet{};

@@ -1,5 +1,12 @@
-// Test signal generation, WAV building and measurement.
+// Test signal generation, WAV building and reading, measurement, and the
+// process's CPU time.
 #include "test_signals.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <ctime>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -7,6 +14,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include "decode/probe.h"
+#include "io/le_bytes.h"
 
 #ifndef AUDIO_TEST_DATA_DIR
 #error "AUDIO_TEST_DATA_DIR must name the test data folder"
@@ -124,6 +134,32 @@ std::vector<uint8_t> make_wav(const WavLayout& layout, const std::vector<float>&
     return WavBuilder().chunk("fmt ", fmt_body(layout)).chunk("data", encode_samples(layout, samples)).build();
 }
 
+std::vector<uint8_t> sine_wav(uint32_t rate, uint16_t channels, double seconds) {
+    WavLayout layout;
+    layout.rate = rate;
+    layout.channels = channels;
+    return make_wav(layout, sine(1000, rate, channels, size_t(rate * seconds), 0.5));
+}
+
+std::vector<uint8_t> dc_wav(double seconds, float value, const WavLayout& layout) {
+    return make_wav(layout, std::vector<float>(size_t(layout.rate * seconds) * layout.channels, value));
+}
+
+WavChunks wav_chunks(const std::vector<uint8_t>& file) {
+    WavChunks chunks;
+    for (size_t pos = 12; pos + 8 <= file.size();) {
+        uint32_t size = audio::le32(&file[pos + 4]);
+        size_t body = pos + 8;
+        size_t available = std::min<size_t>(size, file.size() - body);
+        if (std::memcmp(&file[pos], "fmt ", 4) == 0)
+            chunks.format.assign(file.begin() + long(body), file.begin() + long(body + available));
+        if (std::memcmp(&file[pos], "data", 4) == 0)
+            chunks.data.assign(file.begin() + long(body), file.begin() + long(body + available));
+        pos = body + size + (size & 1);
+    }
+    return chunks;
+}
+
 std::vector<float> decode_all(audio::Decoder& decoder, size_t max_frames) {
     uint32_t channels = decoder.format().channels;
     std::vector<float> out;
@@ -137,6 +173,12 @@ std::vector<float> decode_all(audio::Decoder& decoder, size_t max_frames) {
 std::vector<float> channel(const std::vector<float>& interleaved, uint32_t channels, uint32_t index) {
     std::vector<float> out;
     for (size_t i = index; i < interleaved.size(); i += channels) out.push_back(interleaved[i]);
+    return out;
+}
+
+std::vector<float> channel(const std::vector<int16_t>& interleaved, uint32_t channels, uint32_t index) {
+    std::vector<float> out;
+    for (size_t i = index; i < interleaved.size(); i += channels) out.push_back(interleaved[i] / 32768.0f);
     return out;
 }
 
@@ -162,6 +204,15 @@ double zero_crossing_frequency(const std::vector<float>& samples, uint32_t rate,
     }
     if (crossings == 0) return 0;
     return crossings * double(rate) / (last - first);
+}
+
+double max_sine_residual(const std::vector<float>& samples, uint32_t rate, double hz, size_t begin, size_t end) {
+    end = std::min(end, samples.size());
+    const double k = 2.0 * std::cos(2.0 * kPi * hz / rate);
+    double worst = 0;
+    for (size_t i = begin + 1; i + 1 < end; ++i)
+        worst = std::max(worst, std::fabs(double(samples[i - 1]) + samples[i + 1] - k * samples[i]));
+    return worst;
 }
 
 double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double tone_hz) {
@@ -208,9 +259,31 @@ double tone_amplitude(const std::vector<float>& samples, uint32_t rate, double h
     return 2 * std::hypot(re, im) / window_sum;
 }
 
-std::vector<uint8_t> read_data_file(const std::string& name) {
-    std::ifstream in(std::string(AUDIO_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, audio::Error* error,
+                                           const audio::ConverterFactory& converters) {
+    return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), converters, error);
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<uint8_t> read_data_file(const std::string& name) {
+    return read_file(std::string(AUDIO_TEST_DATA_DIR) + "/" + name);
+}
+
+double process_cpu_seconds() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](FILETIME t) {
+        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+#else
+    return double(std::clock()) / CLOCKS_PER_SEC;
+#endif
 }
 
 }  // namespace audio_test

@@ -1,5 +1,7 @@
-// Helpers for the audio tests: WAV files built in memory, sine signals, and
-// measurements of level, pitch and spectral purity.
+// The helpers every audio test and test program shares, native and Windows:
+// WAV files built in memory and read back, sine signals, measurements of
+// level, pitch and spectral purity, sources and decoders over bytes, test
+// data files, and the process's CPU time.
 #pragma once
 
 #include <cstdint>
@@ -44,17 +46,38 @@ private:
 
 // A complete, well-formed WAV of the samples.
 std::vector<uint8_t> make_wav(const WavLayout& layout, const std::vector<float>& samples);
+// A 16-bit WAV of a 1 kHz half-scale sine.
+std::vector<uint8_t> sine_wav(uint32_t rate, uint16_t channels, double seconds);
+// A WAV holding a constant value (mono 16-bit at 44.1 kHz unless the layout
+// says otherwise), to watch gains directly.
+std::vector<uint8_t> dc_wav(double seconds, float value, const WavLayout& layout = WavLayout{});
+
+// The fmt and data chunks of a RIFF WAVE file as another program wrote it,
+// each cut where the file ends.
+struct WavChunks {
+    std::vector<uint8_t> format;
+    std::vector<uint8_t> data;
+};
+WavChunks wav_chunks(const std::vector<uint8_t>& file);
 
 // Reads a decoder to its end (at most max_frames frames).
 std::vector<float> decode_all(audio::Decoder& decoder, size_t max_frames = 1 << 24);
 
 // One channel of interleaved samples.
 std::vector<float> channel(const std::vector<float>& interleaved, uint32_t channels, uint32_t index);
+// One channel of interleaved 16-bit samples, as fractions of full scale.
+std::vector<float> channel(const std::vector<int16_t>& interleaved, uint32_t channels, uint32_t index);
 // Root mean square of samples [begin, end).
 double rms(const std::vector<float>& samples, size_t begin = 0, size_t end = SIZE_MAX);
 // Frequency estimated from rising zero crossings over samples [begin, end).
 double zero_crossing_frequency(const std::vector<float>& samples, uint32_t rate, size_t begin = 0,
                                size_t end = SIZE_MAX);
+// How far samples [begin, end) stray from a pure sine of `hz`: the largest
+// |x[n-1] + x[n+1] - 2 cos(w) x[n]|. A continuous sine leaves only coding
+// noise; a gap, a repeated or a lost piece shows as a jump of the order of
+// the amplitude.
+double max_sine_residual(const std::vector<float>& samples, uint32_t rate, double hz, size_t begin = 0,
+                         size_t end = SIZE_MAX);
 // The peak amplitude of the component at `hz` (Hann-windowed single-bin DFT):
 // robust to noise and to other tones a few bins away.
 double tone_amplitude(const std::vector<float>& samples, uint32_t rate, double hz);
@@ -82,8 +105,19 @@ protected:
 // A converter factory with no codecs at all: it refuses every format.
 std::unique_ptr<audio::BlockConverter> no_codecs(const std::vector<uint8_t>& wave_format, audio::Error* error);
 
+// A decoder over bytes in memory (kept alive by the caller), with no
+// codecs unless given some.
+std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, audio::Error* error,
+                                           const audio::ConverterFactory& converters = no_codecs);
+
+// Reads a whole file; empty when it cannot be read.
+std::vector<uint8_t> read_file(const std::string& path);
 // Reads a file of the committed test data.
 std::vector<uint8_t> read_data_file(const std::string& name);
+
+// Kernel and user time of this whole process so far, in seconds: shows
+// that a waiting library does not spin.
+double process_cpu_seconds();
 
 // A BlockConverter that records what it is fed and answers each call with
 // `samples_per_call` frames of a constant value.

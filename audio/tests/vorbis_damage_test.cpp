@@ -21,9 +21,6 @@ namespace {
 constexpr uint32_t kRate = 44100;
 const char kToneFile[] = "tone_noise_4s_44100_stereo.ogg";
 
-std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, audio::Error* error) {
-    return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), no_codecs, error);
-}
 
 // The last second still holds the tone, at its level and pitch.
 void expect_tone_at_end(const std::vector<float>& samples) {

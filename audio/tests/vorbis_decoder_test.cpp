@@ -14,14 +14,6 @@
 
 using namespace audio_test;
 
-namespace {
-
-std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, audio::Error* error) {
-    return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), audio_test::no_codecs, error);
-}
-
-}  // namespace
-
 TEST(VorbisDecoder, DecodesTonesAtLevelAndPitch) {
     struct Case {
         const char* file;

@@ -11,13 +11,6 @@ using namespace audio_test;
 
 namespace {
 
-// Opens a decoder on bytes in memory (kept alive by the caller).
-std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, audio::Error* error,
-                                           audio::ConverterFactory converters = nullptr) {
-    if (!converters) converters = no_codecs;
-    return audio::open_decoder(audio::make_memory_source(bytes.data(), bytes.size()), converters, error);
-}
-
 // The error of a refused file (or Error::none if it opened).
 audio::Error open_error(const std::vector<uint8_t>& bytes) {
     audio::Error error = audio::Error::none;

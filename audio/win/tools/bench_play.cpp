@@ -14,18 +14,9 @@
 #include <cstdlib>
 
 #include "bass.h"
+#include "test_signals.h"
 
 namespace {
-
-// User plus kernel time of this process, in seconds.
-double process_cpu_seconds() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
 
 double now_seconds() {
     LARGE_INTEGER counter, frequency;
@@ -60,11 +51,11 @@ int main(int argc, char** argv) {
     std::printf("create_ms %.2f\n", create_ms);
 
     if (seconds > 0) {
-        double cpu_before = process_cpu_seconds();
+        double cpu_before = audio_test::process_cpu_seconds();
         double wall_before = now_seconds();
         BASS_ChannelPlay(stream, FALSE);
         Sleep(static_cast<DWORD>(seconds * 1000));
-        double cpu = process_cpu_seconds() - cpu_before;
+        double cpu = audio_test::process_cpu_seconds() - cpu_before;
         double wall = now_seconds() - wall_before;
         std::printf("cpu_percent %.2f\n", 100.0 * cpu / wall);
 

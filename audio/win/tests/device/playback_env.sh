@@ -1,8 +1,10 @@
 # Sourced by the device test scripts: what a run of a program that plays into
 # the test environment's null sink needs around it.
 
-# The capture tools measure through tests/support/capture_analysis.py.
-export PYTHONPATH="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)/tests/support${PYTHONPATH:+:$PYTHONPATH}"
+# The capture and analysis tools (audio/win/tools), which measure through
+# tests/support/capture_analysis.py.
+tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
+export PYTHONPATH="$(cd "$tools/../../.." && pwd)/tests/support${PYTHONPATH:+:$PYTHONPATH}"
 
 # The null sink, when no one asks it for low latency, renders up to two
 # seconds ahead of its clock, and it stays that far ahead after a client

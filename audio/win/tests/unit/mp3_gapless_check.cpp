@@ -31,8 +31,11 @@
 #include "decode/mp3_frame.h"
 #include "decode/mp3_scanner.h"
 #include "decode/mp3_side_info.h"
+#include "test_signals.h"
 
 namespace {
+
+using audio_test::read_file;
 
 struct Sound {
     uint32_t rate = 0, channels = 0;
@@ -40,32 +43,16 @@ struct Sound {
     size_t frames() const { return channels ? samples.size() / channels : 0; }
 };
 
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-uint32_t le(const uint8_t* p, int bytes) {
-    uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
-    return v;
-}
-
 // A 16-bit PCM WAV file, as mpg123 and sox write them.
 Sound read_wav16(const std::string& path) {
-    std::vector<uint8_t> b = read_file(path);
+    audio_test::WavChunks wav = audio_test::wav_chunks(read_file(path));
     Sound s;
-    for (size_t pos = 12; pos + 8 <= b.size();) {
-        uint32_t size = le(&b[pos + 4], 4);
-        size_t body = pos + 8, end = std::min<size_t>(b.size(), body + size);
-        if (std::memcmp(&b[pos], "fmt ", 4) == 0) {
-            s.channels = le(&b[body + 2], 2);
-            s.rate = le(&b[body + 4], 4);
-        } else if (std::memcmp(&b[pos], "data", 4) == 0) {
-            for (size_t i = body; i + 2 <= end; i += 2) s.samples.push_back(int16_t(le(&b[i], 2)) / 32768.0f);
-        }
-        pos = body + size + (size & 1);
+    if (wav.format.size() >= 8) {
+        s.channels = audio::le16(&wav.format[2]);
+        s.rate = audio::le32(&wav.format[4]);
     }
+    for (size_t i = 0; i + 2 <= wav.data.size(); i += 2)
+        s.samples.push_back(int16_t(audio::le16(&wav.data[i])) / 32768.0f);
     return s;
 }
 

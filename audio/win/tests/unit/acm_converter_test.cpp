@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "signal_measure.h"
+#include "io/le_bytes.h"
+#include "test_signals.h"
 #include "win_platform.h"
 
 namespace {
 
+using audio::le16;
+using audio_test::channel;
 using audio_test::max_sine_residual;
 using audio_test::rms;
 using audio_test::zero_crossing_frequency;
@@ -23,39 +26,7 @@ using audio_test::zero_crossing_frequency;
 const double kSineRms = 0.5 / std::sqrt(2.0);
 
 std::vector<uint8_t> read_fixture(const std::string& name) {
-    std::string path = std::string(WIN_TEST_DATA_DIR) + "/" + name;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::vector<uint8_t> bytes(GetFileSize(file, nullptr));
-    DWORD got = 0;
-    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-    CloseHandle(file);
-    bytes.resize(got);
-    return bytes;
-}
-
-uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-// The fmt chunk and the data of a RIFF WAVE file.
-struct WaveFile {
-    std::vector<uint8_t> format;
-    std::vector<uint8_t> data;
-};
-
-WaveFile parse_wave(const std::vector<uint8_t>& file) {
-    WaveFile wave;
-    for (size_t pos = 12; pos + 8 <= file.size();) {
-        uint32_t size = le32(&file[pos + 4]);
-        size_t body = pos + 8;
-        size_t available = std::min<size_t>(size, file.size() - body);
-        if (std::memcmp(&file[pos], "fmt ", 4) == 0)
-            wave.format.assign(file.begin() + body, file.begin() + body + available);
-        if (std::memcmp(&file[pos], "data", 4) == 0)
-            wave.data.assign(file.begin() + body, file.begin() + body + available);
-        pos = body + size + (size & 1);
-    }
-    return wave;
+    return audio_test::read_file(std::string(WIN_TEST_DATA_DIR) + "/" + name);
 }
 
 // The header facts of one MPEG audio layer III frame.
@@ -141,10 +112,11 @@ void expect_sine(const std::vector<int16_t>& pcm, uint32_t channels, uint32_t ra
     ASSERT_GT(frames, rate / 10u);
     size_t first = frames / 5, count = frames * 3 / 5;
     for (uint32_t c = 0; c < channels; ++c) {
-        EXPECT_NEAR(rms(pcm, channels, c, first, count), kSineRms, kSineRms * level_tolerance) << "channel " << c;
-        EXPECT_NEAR(zero_crossing_frequency(pcm, channels, c, first, count, rate), frequency, frequency * 0.005)
+        std::vector<float> x = channel(pcm, channels, c);
+        EXPECT_NEAR(rms(x, first, first + count), kSineRms, kSineRms * level_tolerance) << "channel " << c;
+        EXPECT_NEAR(zero_crossing_frequency(x, rate, first, first + count), frequency, frequency * 0.005)
             << "channel " << c;
-        EXPECT_LT(max_sine_residual(pcm, channels, c, first, count, frequency, rate), 0.05) << "channel " << c;
+        EXPECT_LT(max_sine_residual(x, rate, frequency, first, first + count), 0.05) << "channel " << c;
     }
 }
 
@@ -159,7 +131,7 @@ class AcmWaveFormats : public testing::TestWithParam<WaveCase> {};
 
 TEST_P(AcmWaveFormats, DecodesTheSineAtItsLevelAndPitch) {
     const WaveCase& c = GetParam();
-    WaveFile wave = parse_wave(read_fixture(c.file));
+    audio_test::WavChunks wave = audio_test::wav_chunks(read_fixture(c.file));
     ASSERT_GE(wave.format.size(), 16u) << c.file;
     ASSERT_EQ(le16(&wave.format[0]), c.tag);
     uint16_t block_align = le16(&wave.format[12]);
@@ -257,7 +229,7 @@ TEST(AcmConverter, RefusesFormatsNoCodecHandles) {
 }
 
 TEST(AcmConverter, HoldsBackInputShorterThanABlock) {
-    WaveFile wave = parse_wave(read_fixture("ima_adpcm_22050_stereo_440.wav"));
+    audio_test::WavChunks wave = audio_test::wav_chunks(read_fixture("ima_adpcm_22050_stereo_440.wav"));
     uint16_t block_align = le16(&wave.format[12]);
     ASSERT_GT(wave.data.size(), block_align * 2u);
     auto converter = open_converter(wave.format);

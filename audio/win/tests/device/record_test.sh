@@ -46,7 +46,7 @@ trap cleanup EXIT
 # One recorded run of the program and the check of it.
 attempt() {
   rm -f "$work"/capture.raw* "$work/events.txt"
-  python3 "$here/capture.py" "$work/capture.raw" &
+  python3 "$tools/capture.py" "$work/capture.raw" &
   capture_pid=$!
   for _ in $(seq 100); do [ -e "$work/capture.raw.ready" ] && break; sleep 0.05; done
   [ -e "$work/capture.raw.ready" ] || { echo "record_test: the capture did not start"; return 1; }
@@ -63,7 +63,7 @@ attempt() {
     echo "record_test: the program failed with status $status"
     return 1
   fi
-  python3 "$here/analyse_capture.py" "${analyser_options[@]}" "$work/capture.raw" "$work/events.txt"
+  python3 "$tools/analyse_capture.py" "${analyser_options[@]}" "$work/capture.raw" "$work/events.txt"
 }
 
 underrun_exit=3

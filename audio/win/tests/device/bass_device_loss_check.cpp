@@ -17,7 +17,7 @@
 
 #include "bass.h"
 #include "event_log.h"
-#include "process_cpu.h"
+#include "test_signals.h"
 
 using audio_test::log_figure;
 using audio_test::unix_time_now;

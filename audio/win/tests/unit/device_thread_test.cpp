@@ -14,7 +14,7 @@
 
 #include "device_thread.h"
 #include "failing_allocations.h"
-#include "process_cpu.h"
+#include "test_signals.h"
 
 namespace {
 

@@ -54,7 +54,7 @@ class Capture:
                 f.write(f"tone {TONE}\n")
                 for name, at, peak in events:
                     f.write(f"event {name} {T0 + at:.6f} {peak}\n")
-            result = subprocess.run([sys.executable, os.path.join(HERE, "analyse_capture.py"), raw, log],
+            result = subprocess.run([sys.executable, os.path.join(HERE, "..", "..", "tools", "analyse_capture.py"), raw, log],
                                     capture_output=True, text=True)
             return result.returncode
 

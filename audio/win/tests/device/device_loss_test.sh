@@ -37,7 +37,7 @@ load_sink() {
 }
 # Starts capture.py into $1.
 start_capture() {
-  python3 "$here/capture.py" "$1" &
+  python3 "$tools/capture.py" "$1" &
   pids+=($!)
 }
 # Waits until the capture into $1 receives sound data.
@@ -133,10 +133,10 @@ attempt() {
     echo "device_loss_test: the program failed with status $status"
     return 1
   fi
-  python3 "$here/device_loss_analyse.py" "$mode" "$work"
+  python3 "$tools/device_loss_analyse.py" "$mode" "$work"
 }
 
-python3 "$here/device_loss_analyse.py" tone "$work/rising.wav"
+python3 "$tools/device_loss_analyse.py" tone "$work/rising.wav"
 # Repeated only when the failures lie next to an underrun in the sound
 # server (exit code 3 of the analyser), as record_test.sh does.
 underrun_exit=3
