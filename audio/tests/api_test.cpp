@@ -249,12 +249,7 @@ TEST_F(Api, SectionsOfFilesAndMemoryStreams) {
 
 TEST_F(Api, DecodeChannelsDeliverFloatsThenReportTheEnd) {
     std::vector<float> tone = sine(1000, 22050, 2, 3000, 0.5);
-    WavLayout layout;
-    layout.tag = 3;
-    layout.bits = 32;
-    layout.rate = 22050;
-    layout.channels = 2;
-    std::vector<uint8_t> wav = make_wav(layout, tone);
+    std::vector<uint8_t> wav = make_wav(float_layout(22050, 2), tone);
     HSTREAM h = BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), BASS_STREAM_DECODE);
     ASSERT_NE(h, 0u);
     EXPECT_FALSE(BASS_ChannelPlay(h, FALSE));

@@ -23,12 +23,7 @@ const double kSineRms = 0.5 / std::sqrt(2.0);
 const uint32_t kOut = 44100;
 
 // Floats, so that gain ramps show directly in the rendered values.
-const WavLayout kFloatMono = [] {
-    WavLayout layout;
-    layout.tag = 3;
-    layout.bits = 32;
-    return layout;
-}();
+const WavLayout kFloatMono = float_layout();
 
 std::vector<float> render(Engine& engine, size_t frames) {
     std::vector<float> out(2 * frames);
@@ -287,12 +282,7 @@ TEST(Engine, StaleHandlesNeverReachNewerStreams) {
 TEST(Engine, DecodeChannelsAreReadNotPlayed) {
     Engine engine(kOut);
     std::vector<float> tone = sine(1000, 22050, 2, 5000, 0.5);
-    WavLayout layout;
-    layout.tag = 3;
-    layout.bits = 32;
-    layout.rate = 22050;
-    layout.channels = 2;
-    uint32_t h = create(engine, make_wav(layout, tone), decode_only());
+    uint32_t h = create(engine, make_wav(float_layout(22050, 2), tone), decode_only());
     EXPECT_EQ(engine.play(h, false), Error::decode_channel);
     EXPECT_LT(rms(render(engine, 1000)), 1e-9);  // never mixed
     std::vector<float> decoded(2 * 3000);
@@ -377,9 +367,8 @@ TEST(EngineRace, ReleasedStreamsNeverComeBackIntoTheMix) {
     // every handle is gone nothing may be left playing: a stream revived
     // without a handle would play its minute of sound to the end.
     Engine engine(kOut);
-    WavLayout layout;
-    audio::SourceOpener minute = memory_opener(make_wav(layout, std::vector<float>(kOut * 60, 0.5f)));
-    audio::SourceOpener blip = memory_opener(make_wav(layout, std::vector<float>(100, 0.5f)));
+    audio::SourceOpener minute = memory_opener(dc_wav(60.0, 0.5f));
+    audio::SourceOpener blip = memory_opener(make_wav(WavLayout{}, std::vector<float>(100, 0.5f)));
     {
         MixingThread mixer(engine);
         for (int i = 0; i < 300; ++i) {

@@ -24,11 +24,8 @@ const float kMaxStep = 0.012f;
 
 // A stream of a constant 0.5 on both channels, playing at full level.
 uint32_t playing_dc(Engine& engine, audio::StreamOptions options = {}) {
-    WavLayout layout;
-    layout.tag = 3;
-    layout.bits = 32;
     Error error = Error::none;
-    uint32_t h = engine.create_stream(memory_opener(make_wav(layout, std::vector<float>(kOut * 2, 0.5f))),
+    uint32_t h = engine.create_stream(memory_opener(dc_wav(2.0, 0.5f, float_layout())),
                                       options, &error);
     EXPECT_NE(h, 0u) << int(error);
     engine.play(h, false);

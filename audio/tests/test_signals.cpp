@@ -65,6 +65,15 @@ std::vector<float> sine(double freq, uint32_t rate, uint32_t channels, size_t fr
     return out;
 }
 
+WavLayout float_layout(uint32_t rate, uint16_t channels) {
+    WavLayout layout;
+    layout.tag = 3;
+    layout.bits = 32;
+    layout.rate = rate;
+    layout.channels = channels;
+    return layout;
+}
+
 std::vector<uint8_t> encode_samples(const WavLayout& layout, const std::vector<float>& samples) {
     std::vector<uint8_t> out;
     uint16_t tag = layout.tag == 0xFFFE ? layout.subformat : layout.tag;

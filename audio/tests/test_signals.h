@@ -27,6 +27,9 @@ struct WavLayout {
     uint16_t block_align = 0;  // 0: computed from channels and bits
 };
 
+// The layout of 32-bit float samples.
+WavLayout float_layout(uint32_t rate = 44100, uint16_t channels = 1);
+
 // Encodes interleaved samples (-1..1) as the sample data of a WAV format.
 std::vector<uint8_t> encode_samples(const WavLayout& layout, const std::vector<float>& samples);
 // The fmt chunk body for a layout.
