@@ -63,48 +63,33 @@ class Capture:
 EVENTS = [("open", 0.0, 0.0), ("play", 0.2, 0.5), ("stop", 1.2, 0.0)]
 
 
+# (case, the capture piece by piece, the analyser's exit code): 0 passes, 3
+# may be repeated (an underrun), 1 fails at once.
+S, T, L = "silence", "tone", "lose"
+CASES = [
+    ("a clean run passes", [(S, 0.2), (T, 1.0, 0.5), (S, 0.3)], 0),
+    ("a short underrun is cut out and passes", [(S, 0.2), (T, 0.5, 0.5), (S, 0.005), (T, 0.5, 0.5), (S, 0.3)], 0),
+    ("an underrun that makes the sound late may be repeated",
+     [(S, 0.2), (T, 0.5, 0.5), (S, 0.1), (T, 0.5, 0.5), (S, 0.3)], 3),
+    ("lost sound fails at once", [(S, 0.2), (T, 0.5, 0.5), (L, 0.003), (T, 0.5, 0.5), (S, 0.3)], 1),
+    ("sound lost right after an underrun may be repeated",
+     [(S, 0.2), (T, 0.5, 0.5), (S, 0.02), (T, 0.1, 0.5), (L, 0.003), (T, 0.4, 0.5), (S, 0.3)], 3),
+    ("sound lost far from an underrun fails at once",
+     [(S, 0.2), (T, 0.2, 0.5), (S, 0.02), (T, 0.5, 0.5), (L, 0.003), (T, 0.3, 0.5), (S, 0.3)], 1),
+    ("a wrong level fails at once even after an underrun",
+     [(S, 0.2), (T, 0.5, 0.45), (S, 0.1), (T, 0.5, 0.45), (S, 0.3)], 1),
+    ("a late stop without an underrun fails at once", [(S, 0.2), (T, 1.1, 0.5), (S, 0.2)], 1),
+]
+
+
 class AnalyseCaptureTest(unittest.TestCase):
-    def test_a_clean_run_passes(self):
-        c = Capture()
-        c.silence(0.2); c.tone(1.0, 0.5); c.silence(0.3)
-        self.assertEqual(c.analyse(EVENTS), 0)
-
-    def test_a_short_underrun_is_cut_out_and_passes(self):
-        c = Capture()
-        c.silence(0.2); c.tone(0.5, 0.5); c.silence(0.005); c.tone(0.5, 0.5); c.silence(0.3)
-        self.assertEqual(c.analyse(EVENTS), 0)
-
-    def test_an_underrun_that_makes_the_sound_late_may_be_repeated(self):
-        c = Capture()
-        c.silence(0.2); c.tone(0.5, 0.5); c.silence(0.1); c.tone(0.5, 0.5); c.silence(0.3)
-        self.assertEqual(c.analyse(EVENTS), 3)
-
-    def test_lost_sound_fails_at_once(self):
-        c = Capture()
-        c.silence(0.2); c.tone(0.5, 0.5); c.lose(0.003); c.tone(0.5, 0.5); c.silence(0.3)
-        self.assertEqual(c.analyse(EVENTS), 1)
-
-    def test_sound_lost_right_after_an_underrun_may_be_repeated(self):
-        c = Capture()
-        c.silence(0.2); c.tone(0.5, 0.5); c.silence(0.02); c.tone(0.1, 0.5); c.lose(0.003)
-        c.tone(0.4, 0.5); c.silence(0.3)
-        self.assertEqual(c.analyse(EVENTS), 3)
-
-    def test_sound_lost_far_from_an_underrun_fails_at_once(self):
-        c = Capture()
-        c.silence(0.2); c.tone(0.2, 0.5); c.silence(0.02); c.tone(0.5, 0.5); c.lose(0.003)
-        c.tone(0.3, 0.5); c.silence(0.3)
-        self.assertEqual(c.analyse(EVENTS), 1)
-
-    def test_a_wrong_level_fails_at_once_even_after_an_underrun(self):
-        c = Capture()
-        c.silence(0.2); c.tone(0.5, 0.45); c.silence(0.1); c.tone(0.5, 0.45); c.silence(0.3)
-        self.assertEqual(c.analyse(EVENTS), 1)
-
-    def test_a_late_stop_without_an_underrun_fails_at_once(self):
-        c = Capture()
-        c.silence(0.2); c.tone(1.1, 0.5); c.silence(0.2)
-        self.assertEqual(c.analyse(EVENTS), 1)
+    def test_the_exit_code_of_each_case(self):
+        for name, pieces, expected in CASES:
+            with self.subTest(name):
+                c = Capture()
+                for kind, *args in pieces:
+                    getattr(c, kind)(*args)
+                self.assertEqual(c.analyse(EVENTS), expected)
 
 
 if __name__ == "__main__":
