@@ -13,8 +13,15 @@
 #include <mutex>
 #include <thread>
 
+#include "host_platform.h"
 #include "mix/engine.h"
 #include "test_signals.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#endif
 
 using audio::Engine;
 using audio::Error;
@@ -248,6 +255,59 @@ TEST(Engine, HeldStreamsCountThoseFadingOutUntilTheMixerLetsThemGo) {
     EXPECT_EQ(engine.held_stream_count(), 1u);
     render(engine, 4410);
     EXPECT_EQ(engine.held_stream_count(), 0u);
+}
+
+namespace {
+
+// The files, sockets and other handles the process holds open.
+size_t open_handle_count() {
+#ifdef _WIN32
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+#else
+    size_t count = 0;
+    DIR* fds = opendir("/proc/self/fd");
+    while (fds && readdir(fds)) ++count;
+    if (fds) closedir(fds);
+    return count;
+#endif
+}
+
+}  // namespace
+
+TEST(Engine, StreamsFreedWhileNobodyHearsThemGoAtOnce) {
+    // Their fade has nobody to hear it: the stream, its file and its codec go
+    // now. One was heard before the output went quiet; no feeder thread
+    // tidies up behind the calls.
+    const struct {
+        const char* name;
+        void (*silence)(Engine&);
+    } cases[] = {
+        {"output stalled", [](Engine& e) { e.set_output_stalled(true); }},
+        {"nothing renders", [](Engine&) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }},
+    };
+    std::string path = data_file_path("sine_1k_44100_stereo.ogg");
+    audio::SourceOpener file = [path](Error* e) { return audio::host_platform().open_file_source(path.c_str(), e); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine engine(kOut, audio::host_platform().open_block_converter, 0);
+        size_t handles = open_handle_count();
+        Error error = Error::none;
+        uint32_t heard = engine.create_stream(file, {}, &error);
+        ASSERT_EQ(engine.play(heard, false), Error::none);
+        render(engine, 441);
+        c.silence(engine);
+        EXPECT_EQ(engine.free_stream(heard), Error::none);
+        for (int i = 0; i < 1000; ++i) {
+            uint32_t h = engine.create_stream(file, i % 2 ? auto_free() : StreamOptions{}, &error);
+            ASSERT_NE(h, 0u) << int(error);
+            ASSERT_EQ(engine.play(h, false), Error::none);
+            ASSERT_EQ(i % 2 ? engine.stop(h) : engine.free_stream(h), Error::none);
+        }
+        EXPECT_EQ(engine.held_stream_count(), 0u);
+        EXPECT_EQ(open_handle_count(), handles);
+    }
 }
 
 TEST(Engine, StopWithoutAutoFreeKeepsTheStream) {

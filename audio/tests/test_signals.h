@@ -91,6 +91,8 @@ std::unique_ptr<audio::BlockConverter> no_codecs(const std::vector<uint8_t>& wav
 
 // Reads a file of the committed test data.
 std::vector<uint8_t> read_data_file(const std::string& name);
+// The path of a file of the committed test data.
+std::string data_file_path(const std::string& name);
 
 // A BlockConverter that records what it is fed and answers each call with
 // `samples_per_call` frames of a constant value.

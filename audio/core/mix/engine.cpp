@@ -2,6 +2,7 @@
 #include "mix/engine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <new>
 
@@ -13,6 +14,16 @@ namespace {
 // What Play decodes on the calling thread before the stream joins the mix,
 // so that its first sound never waits for a feeder thread: 100 ms.
 constexpr size_t kStartFramesPerSecond = 10;
+// An output that has not rendered for this long is not playing anything
+// out: far longer than any device's period.
+constexpr std::chrono::milliseconds kOutputSilentAfter{250};
+
+// Now on the steady clock, in nanoseconds.
+int64_t steady_now_ns() {
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+}
+
 // Handles are never reused during a run, across engines too, so that a stale
 // handle can never reach a newer stream.
 std::atomic<uint32_t> next_handle{1};
@@ -113,13 +124,31 @@ void Engine::release(const TableLock& lock, const std::shared_ptr<Stream>& strea
     stream->mark_released(lock);
 }
 
+bool Engine::output_heard() const {
+    int64_t last = last_render_ns_.load();
+    if (last == 0 || output_stalled_.load()) return false;
+    return steady_now_ns() - last < std::chrono::nanoseconds(kOutputSilentAfter).count();
+}
+
+std::shared_ptr<const Engine::MixList> Engine::drop_unheard(const TableLock& lock) {
+    if (output_heard()) return nullptr;
+    try {
+        return reap_quiet(lock);
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // the feeder's next pass drops them
+    }
+}
+
 Error Engine::free_stream(uint32_t handle) {
-    std::shared_ptr<Stream> stream;  // outlives the lock: streams are destroyed unlocked
+    // These outlive the lock: streams are destroyed unlocked.
+    std::shared_ptr<Stream> stream;
+    std::shared_ptr<const MixList> dropped;
     TableLock lock(table_mutex_);
     stream = find(lock, handle);
     if (!stream) return Error::bad_handle;
     stream->set_state(StreamState::stopped);
     release(lock, stream);
+    dropped = drop_unheard(lock);
     return Error::none;
 }
 
@@ -149,12 +178,16 @@ Error Engine::pause(uint32_t handle) {
 }
 
 Error Engine::stop(uint32_t handle) {
-    std::shared_ptr<Stream> stream;  // outlives the lock
+    std::shared_ptr<Stream> stream;  // these outlive the lock
+    std::shared_ptr<const MixList> dropped;
     TableLock lock(table_mutex_);
     stream = find(lock, handle);
     if (!stream) return Error::bad_handle;
     stream->stop();
-    if (stream->auto_free()) release(lock, stream);
+    if (stream->auto_free()) {
+        release(lock, stream);
+        dropped = drop_unheard(lock);
+    }
     return Error::none;
 }
 
@@ -227,6 +260,7 @@ size_t Engine::held_stream_count() {
 }
 
 void Engine::render(float* out, size_t frames) {
+    last_render_ns_.store(steady_now_ns());
     std::fill(out, out + 2 * frames, 0.0f);
     {
         std::lock_guard<std::mutex> lock(mix_mutex_);
@@ -264,7 +298,10 @@ void Engine::feed_streams(bool wait) {
 }
 
 std::shared_ptr<const Engine::MixList> Engine::reap_quiet(const TableLock& lock) {
-    auto leaves = [&lock](const std::shared_ptr<Stream>& stream) {
+    bool heard = output_heard();
+    auto leaves = [&lock, heard](const std::shared_ptr<Stream>& stream) {
+        // A fade that nobody hears need not be waited for.
+        if (!heard && stream->released(lock)) return true;
         // Played again meanwhile: it stays in the mix.
         return stream->went_quiet() && (stream->state() != StreamState::playing || stream->released(lock));
     };

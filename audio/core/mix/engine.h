@@ -91,13 +91,19 @@ private:
     Error start_playing(const std::shared_ptr<Stream>& stream);
     // Releases a stream: out of the table now, out of the mix after its ramp.
     void release(const TableLock& lock, const std::shared_ptr<Stream>& stream);
+    // True while an output is rendering: not stalled, and a render came lately.
+    bool output_heard() const;
+    // Takes released streams off the mix at once while nobody hears their
+    // fade, so that their memory, files and codecs go now. Returns the old list.
+    std::shared_ptr<const MixList> drop_unheard(const TableLock& lock);
     // Makes `list` the one the render thread mixes; returns the old one,
     // which the caller lets go after the lock (so never on the render thread).
     std::shared_ptr<const MixList> publish(const TableLock& lock, std::shared_ptr<const MixList> list);
     // The feeding pass; `wait` as in Stream::fill.
     void feed_streams(bool wait);
     // Takes the streams that went quiet and stay so off the mixer's list,
-    // and releases the ones that ended with auto-free. Returns the old list.
+    // and the released ones too while nobody hears them; releases the ones
+    // that ended with auto-free. Returns the old list.
     std::shared_ptr<const MixList> reap_quiet(const TableLock& lock);
     // Tops up one stream's queue; a stream whose decoding throws stops (and
     // is released if it frees itself) while the others play on.
@@ -122,6 +128,8 @@ private:
     std::shared_ptr<const MixList> mix_list_;
     std::atomic<float> volume_{1.0f};
     std::atomic<bool> output_stalled_{false};
+    // When the last render began, in steady-clock nanoseconds; 0: never.
+    std::atomic<int64_t> last_render_ns_{0};
     std::atomic<uint64_t> underruns_{0};
     float applied_volume_ = 1.0f;  // render thread only
     std::unique_ptr<Feeder> feeder_;  // last: its threads use all of the above
