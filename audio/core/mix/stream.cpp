@@ -64,8 +64,13 @@ Error Stream::rewind(std::mutex& mix_mutex) {
         std::swap(decoder_, fresh);
         std::swap(pipeline_, pipeline);
         std::lock_guard<std::mutex> mix_lock(mix_mutex);
-        if (queue_) queue_->reset();
-        gain_ = 0.0f;
+        if (queue_) {
+            // Heard now, the old sound fades out first: a cut would click.
+            size_t fade = gain_ > 0.0f ? size_t(gain_ / ramp_step_) + 1 : 0;
+            queue_->keep_first(fade);
+            fade_out_frames_ = queue_->available();
+        }
+        if (fade_out_frames_ == 0) gain_ = 0.0f;
         starving_ = false;
         heard_.store(0);
         end_frames_.store(UINT64_MAX);
@@ -130,7 +135,22 @@ size_t Stream::mix_queued(float* mix, size_t frames, float target) {
     return done;
 }
 
+size_t Stream::mix_restart_fade(float* mix, size_t frames) {
+    size_t n = std::min(frames, fade_out_frames_);
+    mix_queued(mix, n, 0.0f);
+    fade_out_frames_ -= n;
+    if (fade_out_frames_ == 0) gain_ = 0.0f;  // the new sound starts from silence
+    return n;
+}
+
 bool Stream::mix_into(float* mix, size_t frames) {
+    if (fade_out_frames_ > 0) {
+        quiet_.store(false);
+        size_t faded = mix_restart_fade(mix, frames);
+        mix += 2 * faded;
+        frames -= faded;
+        if (frames == 0) return false;
+    }
     float target = state_.load() == StreamState::playing ? 1.0f : 0.0f;
     if (gain_ == 0.0f && target == 0.0f) {
         quiet_.store(true);

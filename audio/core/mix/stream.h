@@ -55,9 +55,11 @@ public:
     void mark_failed();
 
     // Goes back to the start of the content by opening it anew, and empties
-    // the queue. mix_mutex is the one the render thread holds while it
-    // mixes. Returns Error::none on success (Error::no_memory when memory
-    // ran short), and leaves the stream as it was on failure.
+    // the queue but for the old sound that a stream still heard needs to
+    // fade out before the new one fades in. mix_mutex is the one the render
+    // thread holds while it mixes. Returns Error::none on success
+    // (Error::no_memory when memory ran short), and leaves the stream as it
+    // was on failure.
     Error rewind(std::mutex& mix_mutex);
 
     // Producer side. Decodes into the queue until it is full, or holds at
@@ -101,6 +103,9 @@ private:
     // Mixes up to `frames` queued frames into mix with the gain ramp;
     // returns how many it found.
     size_t mix_queued(float* mix, size_t frames, float target);
+    // Mixes what is left of the old sound's fade after a restart; returns
+    // the frames of the block it took.
+    size_t mix_restart_fade(float* mix, size_t frames);
 
     std::mutex fill_mutex_;  // guards decoder_, pipeline_ and the queue's producer side
     std::unique_ptr<Decoder> decoder_;
@@ -117,6 +122,7 @@ private:
     // Render side, changed elsewhere only under the render thread's mutex.
     float gain_ = 0.0f;
     bool starving_ = false;         // the queue ran dry while playing
+    size_t fade_out_frames_ = 0;    // old sound at the queue's head, after a restart
     std::atomic<bool> quiet_{true};
     std::atomic<uint64_t> heard_{0};  // frames mixed (or read) since the start
     std::atomic<uint64_t> underruns_{0};
