@@ -110,9 +110,12 @@ TEST(MemoryFailure, AStreamThatFailsWhileMixedStopsAndTheOthersPlayOn) {
     // The failing stream's next read allocates: that allocation fails.
     EXPECT_NEAR(rendered_level(engine, 44100, 1), 0.5, 1e-3);
     EXPECT_EQ(state(engine, failing), StreamState::stopped);
+    EXPECT_EQ(engine.failure(failing), Error::no_memory);  // and it says why
     EXPECT_EQ(state(engine, healthy), StreamState::playing);
+    EXPECT_EQ(engine.failure(healthy), Error::none);
     // Played again, it starts over from a fresh decoder.
     ASSERT_EQ(engine.play(failing, false), Error::none);
+    EXPECT_EQ(engine.failure(failing), Error::none);
     uint64_t position = 1;
     engine.position(failing, &position);
     EXPECT_EQ(position, 0u);

@@ -214,6 +214,11 @@ Error Engine::info(uint32_t handle, StreamInfo* info) {
     return Error::none;
 }
 
+Error Engine::failure(uint32_t handle) {
+    std::shared_ptr<Stream> stream = find(handle);
+    return stream ? stream->failure() : Error::none;
+}
+
 Error Engine::read_decoded(uint32_t handle, float* out, size_t frames, size_t* got) {
     *got = 0;
     std::shared_ptr<Stream> stream = find(handle);
@@ -320,15 +325,20 @@ std::shared_ptr<const Engine::MixList> Engine::reap_quiet(const TableLock& lock)
 }
 
 void Engine::fill(const std::shared_ptr<Stream>& stream, size_t wanted, bool wait) {
+    Error failure = Error::none;
     try {
         stream->fill(wanted, wait);
+        return;
+    } catch (const std::bad_alloc&) {
+        failure = Error::no_memory;
     } catch (...) {
-        // Memory ran short while decoding, say: that stream stops, the
-        // others play on; the mixer lets it go once it has faded out.
-        TableLock lock(table_mutex_);
-        stream->mark_failed();
-        if (stream->auto_free() && !stream->released(lock)) release(lock, stream);
+        failure = Error::unknown;
     }
+    // That stream stops, the others play on; the mixer lets it go once it
+    // has faded out.
+    TableLock lock(table_mutex_);
+    stream->mark_failed(failure);
+    if (stream->auto_free() && !stream->released(lock)) release(lock, stream);
 }
 
 }  // namespace audio

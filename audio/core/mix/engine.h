@@ -53,6 +53,9 @@ public:
     Error state(uint32_t handle, StreamState* state);
     Error position(uint32_t handle, uint64_t* frames);
     Error info(uint32_t handle, StreamInfo* info);
+    // Why a stream stopped on its own while it played (Error::no_memory),
+    // until it is played again; Error::none when it did not.
+    Error failure(uint32_t handle);
     // Decode channels: up to `frames` frames into out; *got 0 at the end.
     Error read_decoded(uint32_t handle, float* out, size_t frames, size_t* got);
 

@@ -41,8 +41,8 @@ void Stream::stop() {
     } while (!state_.compare_exchange_weak(state, next));
 }
 
-void Stream::mark_failed() {
-    failed_.store(true);
+void Stream::mark_failed(Error why) {
+    failure_.store(why);
     state_.store(StreamState::stopped);
 }
 
@@ -74,7 +74,7 @@ Error Stream::rewind(std::mutex& mix_mutex) {
         starving_ = false;
         heard_.store(0);
         end_frames_.store(UINT64_MAX);
-        failed_.store(false);
+        failure_.store(Error::none);
     }
     return Error::none;
 }
@@ -91,7 +91,7 @@ void Stream::fill(size_t wanted, bool wait) {
 }
 
 void Stream::fill_locked(size_t wanted) {
-    if (failed_.load()) return;
+    if (failed()) return;
     while (!queue_->end_marked() && queue_->available() < wanted) {
         size_t room = 0;
         float* run = queue_->write_run(&room);

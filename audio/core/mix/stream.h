@@ -51,8 +51,10 @@ public:
     void stop();
     // Its decoding threw (memory ran short): stopped, and played again only
     // from a fresh start, since its decoder may be half way through a step.
-    bool failed() const { return failed_.load(); }
-    void mark_failed();
+    // failure() says why (Error::no_memory), until it is played again.
+    bool failed() const { return failure() != Error::none; }
+    Error failure() const { return failure_.load(); }
+    void mark_failed(Error why);
 
     // Goes back to the start of the content by opening it anew, and empties
     // the queue but for the old sound that a stream still heard needs to
@@ -118,7 +120,7 @@ private:
     const float ramp_step_;  // gain change per output frame
     StreamInfo info_;
     std::atomic<StreamState> state_{StreamState::stopped};
-    std::atomic<bool> failed_{false};
+    std::atomic<Error> failure_{Error::none};
     // Render side, changed elsewhere only under the render thread's mutex.
     float gain_ = 0.0f;
     bool starving_ = false;         // the queue ran dry while playing
