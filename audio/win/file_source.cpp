@@ -44,17 +44,17 @@ public:
             if (pos_ >= buffer_pos_ && pos_ < buffer_pos_ + buffer_len_) {
                 size_t offset = static_cast<size_t>(pos_ - buffer_pos_);
                 size_t count = std::min(n - done, buffer_len_ - offset);
-                std::memcpy(out + done, buffer_ + offset, count);
+                std::memcpy(out + done, buffer_.get() + offset, count);
                 done += count;
                 pos_ += count;
-            } else if (n - done >= kReadBufferSize) {
+            } else if (n - done >= kReadBufferSize || !has_buffer()) {
                 size_t count = read_at(pos_, out + done, n - done);
                 if (count == 0) break;
                 done += count;
                 pos_ += count;
             } else {
                 buffer_pos_ = pos_;
-                buffer_len_ = read_at(pos_, buffer_, kReadBufferSize);
+                buffer_len_ = read_at(pos_, buffer_.get(), kReadBufferSize);
                 if (buffer_len_ == 0) break;
             }
         }
@@ -66,6 +66,14 @@ public:
     std::unique_ptr<ByteSource> duplicate() const override { return std::make_unique<FileSource>(file_, size_); }
 
 private:
+    // The buffer comes with the first small read: the reader that a stream
+    // keeps only to duplicate never reads. False when memory ran short;
+    // reads then go straight to the file.
+    bool has_buffer() {
+        if (!buffer_) buffer_.reset(new (std::nothrow) uint8_t[kReadBufferSize]);
+        return buffer_ != nullptr;
+    }
+
     // Reads up to n bytes at absolute offset pos straight from the file;
     // returns how many arrived (0 at the end or on an error). The offset goes
     // with each read, never through the handle's shared file pointer.
@@ -87,7 +95,7 @@ private:
     std::shared_ptr<const OpenFile> file_;
     uint64_t buffer_pos_ = 0;  // file offset of buffer_[0]
     size_t buffer_len_ = 0;    // valid bytes in buffer_
-    uint8_t buffer_[kReadBufferSize];
+    std::unique_ptr<uint8_t[]> buffer_;
 };
 
 }  // namespace
