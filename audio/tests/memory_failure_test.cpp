@@ -105,6 +105,9 @@ TEST(MemoryFailure, AStreamThatFailsWhileMixedStopsAndTheOthersPlayOn) {
     uint32_t healthy = engine.create_stream(plain, {}, &error);
     uint32_t failing = engine.create_stream(allocating(memory_opener(dc_wav(0.25f))), {}, &error);
     ASSERT_EQ(engine.play(healthy, false), Error::none);
+    // Failing in Play's own first decoding, it says so and stays stopped.
+    EXPECT_EQ(with_failing_allocations(1, [&] { return engine.play(failing, false); }), Error::no_memory);
+    EXPECT_EQ(state(engine, failing), StreamState::stopped);
     ASSERT_EQ(engine.play(failing, false), Error::none);
     EXPECT_NEAR(rendered_level(engine, 4410), 0.75, 1e-3);
     // The failing stream's next read allocates: that allocation fails.

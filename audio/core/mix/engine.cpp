@@ -166,6 +166,7 @@ Error Engine::play(uint32_t handle, bool restart) {
     // Its first sound is ready before the mixer needs it, unless a feeder
     // thread is filling the queue right now.
     fill(stream, out_rate_ / kStartFramesPerSecond, false);
+    if (stream->failed()) return stream->failure();  // it stays stopped
     Error error = start_playing(stream);
     feeder_->wake();
     return error;
