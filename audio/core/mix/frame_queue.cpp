@@ -35,11 +35,6 @@ void FrameQueue::consume(size_t frames) {
     read_.store(read_.load(std::memory_order_relaxed) + frames, std::memory_order_release);
 }
 
-void FrameQueue::keep_first(size_t frames) {
-    written_.store(read_.load() + std::min(frames, available()));
-    end_.store(false);
-}
-
 void FrameQueue::reset() {
     written_.store(0);
     read_.store(0);

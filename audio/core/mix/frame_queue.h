@@ -35,10 +35,6 @@ public:
 
     // Empties the queue; only while neither side is using it.
     void reset();
-    // Keeps only the oldest `frames` unread frames and forgets the end, so
-    // that what is written next follows them; only while neither side is
-    // using it.
-    void keep_first(size_t frames);
 
 private:
     std::vector<float> ring_;  // 2 floats a frame

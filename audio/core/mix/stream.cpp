@@ -20,6 +20,7 @@ Stream::Stream(uint32_t handle, std::unique_ptr<Decoder> decoder, DecoderOpener 
     if (is_decode_channel()) return;
     pipeline_ = std::make_unique<StereoPipeline>(*decoder_, out_rate_);
     queue_ = std::make_unique<FrameQueue>(size_t(kDecodeAheadSeconds * out_rate_));
+    fade_out_.resize(2 * (size_t(kRampSeconds * float(out_rate_)) + 2));
 }
 
 uint64_t Stream::position() const {
@@ -65,12 +66,10 @@ Error Stream::rewind(std::mutex& mix_mutex) {
         std::swap(pipeline_, pipeline);
         std::lock_guard<std::mutex> mix_lock(mix_mutex);
         if (queue_) {
-            // Heard now, the old sound fades out first: a cut would click.
-            size_t fade = gain_ > 0.0f ? size_t(gain_ / ramp_step_) + 1 : 0;
-            queue_->keep_first(fade);
-            fade_out_frames_ = queue_->available();
+            keep_fade_out();
+            queue_->reset();
         }
-        if (fade_out_frames_ == 0) gain_ = 0.0f;
+        gain_ = 0.0f;
         starving_ = false;
         heard_.store(0);
         end_frames_.store(UINT64_MAX);
@@ -135,25 +134,39 @@ size_t Stream::mix_queued(float* mix, size_t frames, float target) {
     return done;
 }
 
-size_t Stream::mix_restart_fade(float* mix, size_t frames) {
-    size_t n = std::min(frames, fade_out_frames_);
-    mix_queued(mix, n, 0.0f);
-    fade_out_frames_ -= n;
-    if (fade_out_frames_ == 0) gain_ = 0.0f;  // the new sound starts from silence
-    return n;
+void Stream::keep_fade_out() {
+    size_t wanted = gain_ > 0.0f ? std::min(size_t(gain_ / ramp_step_) + 1, fade_out_.size() / 2) : 0;
+    size_t kept = 0;
+    float gain = gain_;
+    while (kept < wanted) {
+        size_t ready = 0;
+        const float* run = queue_->read_run(&ready);
+        ready = std::min(ready, wanted - kept);
+        if (ready == 0) break;
+        for (size_t i = 0; i < ready; ++i, ++kept) {
+            gain = std::max(0.0f, gain - ramp_step_);
+            fade_out_[2 * kept] = run[2 * i] * gain;
+            fade_out_[2 * kept + 1] = run[2 * i + 1] * gain;
+        }
+        queue_->consume(ready);
+    }
+    fade_out_frames_ = kept;
+    fade_out_at_ = 0;
+}
+
+void Stream::mix_fade_out(float* mix, size_t frames) {
+    size_t n = std::min(frames, fade_out_frames_ - fade_out_at_);
+    const float* from = fade_out_.data() + 2 * fade_out_at_;
+    for (size_t i = 0; i < 2 * n; ++i) mix[i] += from[i];
+    fade_out_at_ += n;
 }
 
 bool Stream::mix_into(float* mix, size_t frames) {
-    if (fade_out_frames_ > 0) {
-        quiet_.store(false);
-        size_t faded = mix_restart_fade(mix, frames);
-        mix += 2 * faded;
-        frames -= faded;
-        if (frames == 0) return false;
-    }
+    bool fading_out = fade_out_at_ < fade_out_frames_;
+    if (fading_out) mix_fade_out(mix, frames);
     float target = state_.load() == StreamState::playing ? 1.0f : 0.0f;
     if (gain_ == 0.0f && target == 0.0f) {
-        quiet_.store(true);
+        quiet_.store(!fading_out);
         return false;
     }
     quiet_.store(false);
@@ -179,7 +192,7 @@ bool Stream::mix_into(float* mix, size_t frames) {
     } else {
         starving_ = false;
     }
-    if (gain_ == 0.0f && target == 0.0f) quiet_.store(true);
+    if (gain_ == 0.0f && target == 0.0f) quiet_.store(fade_out_at_ == fade_out_frames_);
     return underrun_began;
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "decode/decoder.h"
 #include "mix/frame_queue.h"
@@ -57,9 +58,9 @@ public:
     void mark_failed(Error why);
 
     // Goes back to the start of the content by opening it anew, and empties
-    // the queue but for the old sound that a stream still heard needs to
-    // fade out before the new one fades in. mix_mutex is the one the render
-    // thread holds while it mixes. Returns Error::none on success
+    // the queue; the old sound of a stream still heard fades out while the
+    // new one fades in. mix_mutex is the one the render thread holds while
+    // it mixes. Returns Error::none on success
     // (Error::no_memory when memory ran short), and leaves the stream as it
     // was on failure.
     Error rewind(std::mutex& mix_mutex);
@@ -105,9 +106,12 @@ private:
     // Mixes up to `frames` queued frames into mix with the gain ramp;
     // returns how many it found.
     size_t mix_queued(float* mix, size_t frames, float target);
-    // Mixes what is left of the old sound's fade after a restart; returns
-    // the frames of the block it took.
-    size_t mix_restart_fade(float* mix, size_t frames);
+    // On a restart, takes the old sound's fade out from the head of the
+    // queue, with its ramp applied, so that it crossfades with the new sound
+    // instead of being cut. Under both the fill and the mix mutex.
+    void keep_fade_out();
+    // Mixes the next part of that fade out.
+    void mix_fade_out(float* mix, size_t frames);
 
     std::mutex fill_mutex_;  // guards decoder_, pipeline_ and the queue's producer side
     std::unique_ptr<Decoder> decoder_;
@@ -124,7 +128,9 @@ private:
     // Render side, changed elsewhere only under the render thread's mutex.
     float gain_ = 0.0f;
     bool starving_ = false;         // the queue ran dry while playing
-    size_t fade_out_frames_ = 0;    // old sound at the queue's head, after a restart
+    std::vector<float> fade_out_;  // the old sound's fade after a restart, allocated once
+    size_t fade_out_frames_ = 0;    // frames of it kept, and mixed so far
+    size_t fade_out_at_ = 0;
     std::atomic<bool> quiet_{true};
     std::atomic<uint64_t> heard_{0};  // frames mixed (or read) since the start
     std::atomic<uint64_t> underruns_{0};
