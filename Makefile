@@ -23,11 +23,15 @@ clean:
 	rm -rf build
 
 # Long runs outside make test: the leak watch over thousands of stream cycles,
-# and every fuzzer for FUZZ_SECONDS each (make fuzz FUZZ_SECONDS=60).
-.PHONY: soak fuzz
+# every fuzzer for FUZZ_SECONDS each (make fuzz FUZZ_SECONDS=60), and the
+# planted faults of audio/tests/mutants.txt (make mutate FAULTS="name ...").
+.PHONY: soak fuzz mutate
 FUZZ_SECONDS ?= 600
 soak: deps
 	bash scripts/soak.sh
 
 fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+mutate: deps
+	python3 scripts/mutate.py $(FAULTS)

@@ -27,5 +27,5 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 
 echo "run-app: no display; running on a virtual display with a virtual sound sink"
-exec scripts/env/test-env.sh run python3 scripts/demo_app.py \
+exec scripts/env/test-env.sh run env PYTHONPATH="$root/tests/support" python3 scripts/demo_app.py \
   "$bin/SoundTestApp.exe" "$bin/control_rects.exe" "$root/samples" "$root/build/run"

@@ -20,7 +20,12 @@ using audio::public_error_code;
 
 namespace {
 
-std::mutex g_mutex;                            // guards g_engine and g_device
+// Held through BASS_Init and BASS_Free, device opening and closing included,
+// so that each happens whole and one at a time.
+std::mutex g_lifecycle_mutex;
+// Guards g_engine and g_device, and only ever briefly: every other call
+// takes it, so it is never held while a device opens or closes.
+std::mutex g_mutex;
 std::shared_ptr<Engine> g_engine;              // null until BASS_Init
 std::unique_ptr<audio::OutputDevice> g_device;  // pulls g_engine's render()
 thread_local int g_last_error = BASS_OK;
@@ -102,8 +107,11 @@ audio::SourceOpener reader_of(std::shared_ptr<const audio::ByteSource> content) 
 
 BOOL BASSAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const GUID* clsid) {
     int error = guarded([&] {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_engine) return BASS_ERROR_ALREADY;
+        std::lock_guard<std::mutex> lifecycle(g_lifecycle_mutex);
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            if (g_engine) return BASS_ERROR_ALREADY;
+        }
         if (device < BASS_DEVICE_DEFAULT) return BASS_ERROR_DEVICE;
         if (!audio::format_supported(freq, 2)) return BASS_ERROR_FORMAT;
         const audio::Platform& platform = audio::host_platform();
@@ -118,6 +126,7 @@ BOOL BASSAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const GUID
         }
         device_error = audio::Error::start_failed;
         if (!output->start(engine.get(), &device_error)) return public_error_code(device_error);
+        std::lock_guard<std::mutex> lock(g_mutex);
         g_engine = std::move(engine);
         g_device = std::move(output);
         return 0;
@@ -126,6 +135,7 @@ BOOL BASSAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const GUID
 }
 
 BOOL BASSAPI BASS_Free(void) {
+    std::lock_guard<std::mutex> lifecycle(g_lifecycle_mutex);
     std::shared_ptr<Engine> engine;
     std::unique_ptr<audio::OutputDevice> device;
     {

@@ -8,9 +8,19 @@
 #include "posix_platform.h"
 #endif
 
+#include <atomic>
+
 namespace audio {
+namespace {
+
+std::atomic<const Platform*> g_replacement{nullptr};
+
+}  // namespace
+
+void replace_host_platform(const Platform* platform) { g_replacement.store(platform); }
 
 const Platform& host_platform() {
+    if (const Platform* replacement = g_replacement.load()) return *replacement;
 #ifdef _WIN32
     return win_platform();
 #else

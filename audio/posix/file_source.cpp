@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "posix_platform.h"
@@ -25,8 +26,11 @@ public:
     FileSource(std::shared_ptr<const OpenFile> file, uint64_t size)
         : PositionedSource(size), file_(std::move(file)) {}
 
+    // Reads stop at the size the file had when it was opened: bytes written
+    // to it since are not part of the content.
     size_t read(void* dst, size_t n) override {
         char* out = static_cast<char*>(dst);
+        n = size_t(std::min<uint64_t>(n, size_ - std::min(pos_, size_)));
         size_t done = 0;
         while (done < n) {
             ssize_t got = pread(file_->fd, out + done, n - done, off_t(pos_ + done));

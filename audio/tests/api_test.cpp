@@ -8,10 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <thread>
 
 #include "bass.h"
+#include "host_platform.h"
+#include "mix/null_device.h"
+#include "public_codes.h"
 #include "test_signals.h"
 
 using namespace audio_test;
@@ -96,6 +100,54 @@ TEST(ApiInit, CallsBeforeInitAndInitErrors) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
 }
 
+namespace {
+
+// A device that takes until the test lets it go to open, as real ones can.
+std::promise<void> g_device_opening;
+std::shared_future<void> g_device_may_open;
+
+std::unique_ptr<audio::OutputDevice> open_slow_device(int, uint32_t rate, audio::Error*) {
+    g_device_opening.set_value();
+    g_device_may_open.wait();
+    return std::make_unique<audio::NullDevice>(rate);
+}
+
+}  // namespace
+
+TEST(ApiInit, NoCallWaitsForADeviceThatIsSlowToOpenButInitAndFreeHappenWhole) {
+    audio::Platform slow = audio::host_platform();
+    slow.open_output_device = open_slow_device;
+    audio::replace_host_platform(&slow);
+    std::promise<void> may_open;
+    g_device_opening = std::promise<void>();
+    g_device_may_open = may_open.get_future().share();
+    auto init = std::async(std::launch::async, [] { return BASS_Init(1, 44100, 0, nullptr, nullptr); });
+    g_device_opening.get_future().wait();
+
+    // Meanwhile the library is not initialised, and says so at once.
+    auto answers = std::async(std::launch::async, [] {
+        return BASS_ChannelIsActive(1) == BASS_ACTIVE_STOPPED && BASS_ErrorGetCode() == BASS_ERROR_INIT &&
+               BASS_GetVolume() == DWORD(-1) && !BASS_SetVolume(50) && BASS_ErrorGetCode() == BASS_ERROR_INIT;
+    });
+    bool answered = answers.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    // A second Init and a Free wait for the first Init, and then see it done.
+    auto second = std::async(std::launch::async, [] {
+        return !BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr) && BASS_ErrorGetCode() == BASS_ERROR_ALREADY;
+    });
+    auto freed = std::async(std::launch::async, [] { return BASS_Free(); });
+    may_open.set_value();
+    EXPECT_TRUE(answered) << "a call waited for the device to open";
+    EXPECT_TRUE(answers.get());
+    bool init_done = init.get();
+    bool second_refused = second.get();
+    bool free_done = freed.get();
+    audio::replace_host_platform(nullptr);
+    EXPECT_TRUE(init_done);
+    EXPECT_TRUE(free_done);
+    // The second Init came before the Free (refused), or after it (done).
+    EXPECT_TRUE(second_refused || BASS_Free());
+}
+
 TEST(ApiInit, ErrorsAreKeptPerThread) {
     BASS_Free();  // fails: BASS_ERROR_INIT on this thread
     int other = -5;
@@ -108,11 +160,22 @@ TEST_F(Api, VolumeIsAPercentage) {
     EXPECT_EQ(BASS_GetVolume(), 100u);
     EXPECT_TRUE(BASS_SetVolume(60));
     EXPECT_EQ(BASS_GetVolume(), 60u);
+    EXPECT_TRUE(BASS_SetVolume(100));
     EXPECT_TRUE(BASS_SetVolume(0));
     EXPECT_EQ(BASS_GetVolume(), 0u);
     EXPECT_FALSE(BASS_SetVolume(101));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
     EXPECT_EQ(BASS_GetVolume(), 0u);
+}
+
+TEST(ApiCodes, EveryStreamStateHasItsPublicNumber) {
+    // Only the engine's tests can make a stream stall, so its number is checked here.
+    using audio::StreamState;
+    const std::pair<StreamState, DWORD> cases[] = {
+        {StreamState::playing, BASS_ACTIVE_PLAYING}, {StreamState::stalled, BASS_ACTIVE_STALLED},
+        {StreamState::paused, BASS_ACTIVE_PAUSED},   {StreamState::stopped, BASS_ACTIVE_STOPPED},
+        {StreamState::ended, BASS_ACTIVE_STOPPED}};
+    for (auto [state, number] : cases) EXPECT_EQ(audio::public_state(state), number) << int(state);
 }
 
 TEST_F(Api, FilesThatCannotBeOpenedOrDecoded) {
@@ -174,6 +237,12 @@ TEST_F(Api, SectionsOfFilesAndMemoryStreams) {
     EXPECT_EQ(BASS_ChannelGetData(h, out.data(), DWORD(out.size() * 4)), DWORD(4410 * 4));
     EXPECT_EQ(BASS_StreamCreateFile(FALSE, path.c_str(), DWORD(padded.size() + 1), 0, 0), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
+    // A length alone ends the file there: data "to the end" stops at it.
+    std::vector<uint8_t> open_ended(padded.begin() + 1000, padded.end());
+    std::fill(open_ended.begin() + 40, open_ended.begin() + 44, 0xFF);
+    path = write_file("open.wav", open_ended);
+    h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, DWORD(wav.size()), BASS_STREAM_DECODE);
+    EXPECT_EQ(BASS_ChannelGetData(h, out.data(), DWORD(out.size() * 4)), DWORD(4410 * 4));
 
     h = BASS_StreamCreateFile(TRUE, wav.data(), 0, DWORD(wav.size()), BASS_STREAM_DECODE);
     ASSERT_NE(h, 0u);
@@ -374,6 +443,20 @@ TEST_F(Api, AStreamOfAFileThatIsGoneStillRewinds) {
     ASSERT_EQ(std::remove(path.c_str()), 0);
     EXPECT_TRUE(BASS_ChannelPlay(h, TRUE)) << BASS_ErrorGetCode();
     EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
+}
+
+TEST_F(Api, AFileThatGrowsAfterOpeningPlaysAsItWasOpened) {
+    // A second link written to the end of an Ogg file after the stream
+    // opened it (a file still being written) is not read.
+    std::vector<uint8_t> first = read_data_file("sine_1k_44100_stereo.ogg");
+    std::vector<uint8_t> later = read_data_file("tone_noise_4s_44100_stereo.ogg");
+    HSTREAM memory = BASS_StreamCreateFile(TRUE, first.data(), 0, DWORD(first.size()), BASS_STREAM_DECODE);
+    std::string path = write_file("growing.ogg", first);
+    HSTREAM file = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_DECODE);
+    ASSERT_NE(file, 0u) << BASS_ErrorGetCode();
+    std::ofstream(path, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(later.data()),
+                                                                 long(later.size()));
+    EXPECT_EQ(frames_decoded(file), frames_decoded(memory));
 }
 
 namespace {

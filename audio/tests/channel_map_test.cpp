@@ -8,6 +8,16 @@
 
 using audio::ChannelMap;
 
+namespace {
+// The stereo frame made of a frame with only channel `index` at full scale.
+std::vector<float> alone(const ChannelMap& map, uint32_t channels, uint32_t index) {
+    std::vector<float> in(channels, 0.0f), out(2);
+    in[index] = 1.0f;
+    map.to_stereo(in.data(), out.data(), 1);
+    return out;
+}
+}  // namespace
+
 TEST(ChannelMap, MonoGoesToBothSidesAtTheSameLevel) {
     ChannelMap map(1);
     std::vector<float> in = {0.5f, -0.25f}, out(4);
@@ -33,28 +43,21 @@ TEST(ChannelMap, DownmixesNeverClipAndKeepSidesApart) {
         EXPECT_LE(out[1], 1.0f + 1e-6f);
         EXPECT_GT(out[0], 0.5f);
         // ...and front left is heard on the left only, front right on the right.
-        std::vector<float> left_only(channels, 0.0f);
-        left_only[0] = 1.0f;
-        map.to_stereo(left_only.data(), out.data(), 1);
-        EXPECT_GT(out[0], 0.2f);
-        EXPECT_EQ(out[1], 0.0f);
-        std::vector<float> right_only(channels, 0.0f);
-        right_only[1] = 1.0f;
-        map.to_stereo(right_only.data(), out.data(), 1);
-        EXPECT_EQ(out[0], 0.0f);
-        EXPECT_GT(out[1], 0.2f);
+        std::vector<float> left = alone(map, channels, 0), right = alone(map, channels, 1);
+        EXPECT_GT(left[0], 0.2f);
+        EXPECT_EQ(left[1], 0.0f);
+        EXPECT_EQ(right[0], 0.0f);
+        EXPECT_GT(right[1], 0.2f);
     }
 }
 
 TEST(ChannelMap, FiveOneLeavesOutTheLfeAndCentresTheCentre) {
-    ChannelMap map(6);
-    std::vector<float> out(2);
-    std::vector<float> lfe = {0, 0, 0, 1, 0, 0};
-    map.to_stereo(lfe.data(), out.data(), 1);
-    EXPECT_EQ(out[0], 0.0f);
-    EXPECT_EQ(out[1], 0.0f);
-    std::vector<float> centre = {0, 0, 1, 0, 0, 0};
-    map.to_stereo(centre.data(), out.data(), 1);
-    EXPECT_GT(out[0], 0.0f);
-    EXPECT_FLOAT_EQ(out[0], out[1]);
+    for (uint32_t channels : {6u, 8u}) {  // 5.1 and 7.1 alike
+        SCOPED_TRACE(channels);
+        ChannelMap map(channels);
+        EXPECT_EQ(alone(map, channels, 3), (std::vector<float>{0.0f, 0.0f}));  // LFE
+        std::vector<float> centre = alone(map, channels, 2);
+        EXPECT_GT(centre[0], 0.0f);
+        EXPECT_FLOAT_EQ(centre[0], centre[1]);
+    }
 }

@@ -1,8 +1,8 @@
-// Memory running short: this program replaces operator new
-// (replaced_new.cpp) with one that can be told to fail, and checks that the calls report it, that a stream
-// whose decoding fails stops while the others play on, and that the null
-// device's thread outlives a render that throws. The engines here have no
-// feeder threads: the test's own thread decodes, and so meets the failures.
+// Memory running short (failing_allocations.h): the calls report it, a
+// stream whose decoding fails stops while the others play on, and the null
+// device neither starts without its buffer nor dies of a render that throws.
+// The engines here have no feeder threads: the test's own thread decodes,
+// and so meets the failures.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,41 +11,15 @@
 #include <thread>
 
 #include "bass.h"
+#include "failing_allocations.h"
 #include "mix/engine.h"
 #include "mix/null_device.h"
-#include "replaced_new.h"
 #include "test_signals.h"
 
 using audio::Engine;
 using audio::Error;
 using audio::StreamState;
 using namespace audio_test;
-
-namespace {
-
-// Allocations on this thread that are still to fail: only the thread that
-// asks for failures gets them, so gtest and the other threads go on.
-thread_local int t_failures_left = 0;
-
-// Runs call() with the next `count` allocations of this thread failing.
-// Whatever the test needs besides is allocated before, and checked after.
-template <typename Call>
-auto with_failing_allocations(int count, Call call) {
-    struct Disarm {
-        ~Disarm() { t_failures_left = 0; }
-    } disarm;
-    t_failures_left = count;
-    return call();
-}
-
-}  // namespace
-
-bool audio_test::allocation_fails() {
-    if (t_failures_left == 0) return false;
-    --t_failures_left;
-    return true;
-}
-void audio_test::note_release() {}
 
 namespace {
 
@@ -188,6 +162,20 @@ TEST(MemoryFailure, PublicCallsReportMem) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_MEM);
     EXPECT_EQ(BASS_ChannelIsActive(h), DWORD(BASS_ACTIVE_PLAYING));
     EXPECT_TRUE(BASS_Free());
+}
+
+TEST(MemoryFailure, TheNullDeviceReportsMemoryItCannotHave) {
+    // Its thread allocates nothing: what it needs is taken here, or refused.
+    class SilentSource : public audio::RenderSource {
+        void render(float*, size_t) override {}
+    } source;
+    for (int failures : {1, 1000}) {
+        audio::NullDevice device(kOut);
+        Error error = Error::none;
+        bool started = with_failing_allocations(failures, [&] { return device.start(&source, &error); });
+        EXPECT_FALSE(started) << failures << " failures";
+        EXPECT_EQ(error, Error::no_memory) << failures << " failures";
+    }
 }
 
 TEST(MemoryFailure, TheNullDevicesThreadOutlivesARenderThatThrows) {

@@ -27,7 +27,7 @@ std::atomic<int> g_render_frees{0};
 
 }  // namespace
 
-bool audio_test::allocation_fails() {
+bool audio_test::allocation_fails(std::size_t) {
     if (t_render_thread) ++g_render_allocations;
     return false;
 }

@@ -6,7 +6,7 @@
 #include <new>
 
 void* operator new(std::size_t size) {
-    if (audio_test::allocation_fails()) throw std::bad_alloc();
+    if (audio_test::allocation_fails(size)) throw std::bad_alloc();
     if (void* block = std::malloc(size ? size : 1)) return block;
     throw std::bad_alloc();
 }

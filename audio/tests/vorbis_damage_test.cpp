@@ -126,15 +126,34 @@ TEST(VorbisDamage, DamageWithoutEndEndsTheStream) {
 }
 
 TEST(VorbisDamage, LargeCommentHeadersPlay) {
-    // Taggers embed cover pictures of many megabytes in the comment header.
-    const std::vector<uint8_t> bytes = read_data_file("sine_1k_44100_stereo.ogg");
-    std::vector<uint8_t> tagged = with_comment_of_size(bytes, 9u << 20);
-    audio::Error error = audio::Error::none;
-    auto decoder = open_bytes(tagged, &error);
-    ASSERT_TRUE(decoder) << int(error);
-    std::vector<float> samples = decode_all(*decoder);
-    EXPECT_EQ(samples.size(), size_t(kRate / 2) * 2);
-    EXPECT_NEAR(rms(channel(samples, 2, 0), 2205, 19845), 0.5 / std::sqrt(2.0), 0.02);
+    // Taggers embed cover pictures of many megabytes in the comment header,
+    // of the first link or of any later one of a chained file.
+    const std::vector<uint8_t> sine = read_data_file("sine_1k_44100_stereo.ogg");
+    const std::vector<uint8_t> tone = read_data_file(kToneFile);
+    struct Case {
+        const char* what;
+        std::vector<std::vector<uint8_t>> links;  // chained in this order
+    } cases[] = {
+        {"9 MB in the only link", {with_comment_of_size(sine, 9u << 20)}},
+        {"1 MB in the second link", {tone, with_comment_of_size(sine, 1u << 20)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bytes;
+        size_t frames = 0;
+        for (const std::vector<uint8_t>& link : c.links) {
+            bytes.insert(bytes.end(), link.begin(), link.end());
+            frames += size_t(ogg_pages(link).back().granule);
+        }
+        audio::Error error = audio::Error::none;
+        auto decoder = open_bytes(bytes, &error);
+        ASSERT_TRUE(decoder) << int(error);
+        std::vector<float> samples = decode_all(*decoder);
+        ASSERT_EQ(samples.size(), frames * 2);
+        // The sine link is last, and it plays to its end.
+        std::vector<float> left = channel(samples, 2, 0);
+        EXPECT_NEAR(rms(left, left.size() - kRate / 2 + 2205, left.size() - 2205), 0.5 / std::sqrt(2.0), 0.02);
+    }
 }
 
 TEST(VorbisDamage, CommentHeadersBeyondTheirBoundAreRefused) {

@@ -37,26 +37,28 @@ public:
     FileSource& operator=(const FileSource&) = delete;
 
     // Copies from the buffer, refilling it as needed; large reads bypass it.
+    // Reads stop at the size the file had when it was opened.
     size_t read(void* dst, size_t n) override {
         uint8_t* out = static_cast<uint8_t*>(dst);
+        n = static_cast<size_t>(std::min<uint64_t>(n, size_ - std::min(pos_, size_)));
         size_t done = 0;
-        while (done < n && pos_ < size_) {
+        while (done < n) {
+            size_t count = 0;
             if (pos_ >= buffer_pos_ && pos_ < buffer_pos_ + buffer_len_) {
                 size_t offset = static_cast<size_t>(pos_ - buffer_pos_);
-                size_t count = std::min(n - done, buffer_len_ - offset);
+                count = std::min(n - done, buffer_len_ - offset);
                 std::memcpy(out + done, buffer_.get() + offset, count);
-                done += count;
-                pos_ += count;
-            } else if (n - done >= kReadBufferSize || !has_buffer()) {
-                size_t count = read_at(pos_, out + done, n - done);
-                if (count == 0) break;
-                done += count;
-                pos_ += count;
+            } else if (n - done >= kReadBufferSize || !have_buffer()) {
+                count = read_at(pos_, out + done, n - done);
             } else {
                 buffer_pos_ = pos_;
                 buffer_len_ = read_at(pos_, buffer_.get(), kReadBufferSize);
                 if (buffer_len_ == 0) break;
+                continue;
             }
+            if (count == 0) break;
+            done += count;
+            pos_ += count;
         }
         return done;
     }
@@ -66,14 +68,6 @@ public:
     std::unique_ptr<ByteSource> duplicate() const override { return std::make_unique<FileSource>(file_, size_); }
 
 private:
-    // The buffer comes with the first small read: the reader that a stream
-    // keeps only to duplicate never reads. False when memory ran short;
-    // reads then go straight to the file.
-    bool has_buffer() {
-        if (!buffer_) buffer_.reset(new (std::nothrow) uint8_t[kReadBufferSize]);
-        return buffer_ != nullptr;
-    }
-
     // Reads up to n bytes at absolute offset pos straight from the file;
     // returns how many arrived (0 at the end or on an error). The offset goes
     // with each read, never through the handle's shared file pointer.
@@ -90,6 +84,14 @@ private:
             done += got;
         }
         return done;
+    }
+
+    // The read buffer is taken at the first read that wants it: the reader
+    // a stream keeps only to duplicate never reads. Without memory for
+    // it, reads go straight to the file.
+    bool have_buffer() {
+        if (!buffer_) buffer_.reset(new (std::nothrow) uint8_t[kReadBufferSize]);
+        return buffer_ != nullptr;
     }
 
     std::shared_ptr<const OpenFile> file_;

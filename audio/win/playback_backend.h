@@ -19,8 +19,10 @@ public:
     // Opens output `device` (1 = first, -1 = default) for `rate` Hz stereo
     // without making any sound. Returns Error::none or the error.
     virtual Error open(int device, uint32_t rate) = 0;
-    // Queues the first sound from source and starts playing it.
-    virtual Error start(RenderSource* source) = 0;
+    // Starts the device on a queue of silence, rendering nothing: a device
+    // that fails to start then costs no sound. The first refill follows
+    // as soon as the device asks for more.
+    virtual Error start() = 0;
     // Signalled when the device has room for more sound.
     virtual HANDLE refill_event() const = 0;
     // Tops the queue up from source. False when the device has failed.

@@ -59,7 +59,8 @@ public:
 
         event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (event_ == nullptr) return Error::no_memory;
-        if (!initialise_client(rate)) return Error::start_failed;
+        error = initialise_client(rate);
+        if (error != Error::none) return error;
 
         UINT32 buffer_frames = 0;
         if (FAILED(client_->SetEventHandle(event_)) || FAILED(client_->GetBufferSize(&buffer_frames)) ||
@@ -70,9 +71,13 @@ public:
         return Error::none;
     }
 
-    // Fills the queue before starting, so the first period is not silence.
-    Error start(RenderSource* source) override {
-        if (!write_frames(source, target_frames_)) return Error::start_failed;
+    // Queues silence and starts: the first sound is rendered by the first
+    // refill, once the engine has taken the device.
+    Error start() override {
+        BYTE* data = nullptr;
+        if (FAILED(render_client_->GetBuffer(target_frames_, &data)) ||
+            FAILED(render_client_->ReleaseBuffer(target_frames_, AUDCLNT_BUFFERFLAGS_SILENT)))
+            return Error::start_failed;
         if (FAILED(client_->Start())) return Error::start_failed;
         started_ = true;
         return Error::none;
@@ -115,8 +120,9 @@ private:
 
     // Float stereo at our rate is what the mixer makes; 16-bit is the next
     // best; last, let the engine convert the rate itself. A failed Initialize
-    // leaves a client unusable, so each try activates a fresh one.
-    bool initialise_client(uint32_t rate) {
+    // leaves a client unusable, so each try activates a fresh one. An
+    // endpoint that has gone (unplugged, its sink removed) is no_device.
+    Error initialise_client(uint32_t rate) {
         const DWORD event_flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST;
         const DWORD convert_flags = AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
         struct Attempt {
@@ -128,16 +134,21 @@ private:
             client_.Reset();
             if (FAILED(device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                                          reinterpret_cast<void**>(client_.GetAddressOf()))))
-                return false;
+                return Error::start_failed;
             WAVEFORMATEXTENSIBLE format = stereo_format(rate, attempt.use_float);
-            if (SUCCEEDED(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, attempt.flags, kBufferDuration, 0,
-                                              &format.Format, nullptr))) {
+            HRESULT hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED, attempt.flags, kBufferDuration, 0,
+                                             &format.Format, nullptr);
+            if (SUCCEEDED(hr)) {
                 use_float_ = attempt.use_float;
-                return true;
+                return Error::none;
+            }
+            if (hr == AUDCLNT_E_DEVICE_INVALIDATED || hr == AUDCLNT_E_ENDPOINT_CREATE_FAILED) {
+                client_.Reset();
+                return Error::no_device;  // no other format brings it back
             }
         }
         client_.Reset();
-        return false;
+        return Error::start_failed;
     }
 
     // Renders `frames` frames from source into the engine's buffer.

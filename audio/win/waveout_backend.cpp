@@ -54,12 +54,12 @@ public:
         return prepare_buffers(rate) ? Error::none : Error::start_failed;
     }
 
-    // Writes every buffer while paused, then lets them all play: no gap
-    // between the first buffers, and no sound before this call.
-    Error start(RenderSource* source) override {
+    // Writes every buffer, silent, while paused, then lets them all play:
+    // the first sound goes into the first buffer the device hands back.
+    Error start() override {
         waveOutPause(wave_);
-        for (size_t i = 0; i < buffers_.size(); ++i) {
-            if (!write_buffer(source, buffers_[i])) return Error::start_failed;
+        for (Buffer& buffer : buffers_) {
+            if (!queue(buffer)) return Error::start_failed;
         }
         if (waveOutRestart(wave_) != MMSYSERR_NOERROR) return Error::start_failed;
         return Error::none;
@@ -108,6 +108,11 @@ private:
         size_t frames = buffer.samples.size() / 2;
         source->render(scratch_.data(), frames);
         float_to_int16(scratch_.data(), buffer.samples.data(), frames * 2);
+        return queue(buffer);
+    }
+
+    // Hands a filled buffer to the device.
+    bool queue(Buffer& buffer) {
         buffer.header.dwFlags &= ~WHDR_DONE;
         return waveOutWrite(wave_, &buffer.header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
     }

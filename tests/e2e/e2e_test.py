@@ -14,8 +14,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
-import app_driver as drv  # noqa: E402
+import app_driver as drv  # tests/support, on PYTHONPATH
 
 AMPLITUDE = 0.5
 FULL_RMS = AMPLITUDE / 2 ** 0.5  # the tone's RMS at volume 100

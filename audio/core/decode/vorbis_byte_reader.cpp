@@ -1,6 +1,7 @@
 // The budgeted read callback of vorbisfile.
 #include "decode/vorbis_byte_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -47,9 +48,19 @@ ov_callbacks VorbisByteReader::callbacks() {
     return callbacks;
 }
 
+void VorbisByteReader::budget_for_headers() {
+    // vorbisfile decodes audio only in INITSET; below it, it is reading (or
+    // has just read) the headers of a link.
+    bool in_headers = file_.ready_state < INITSET;
+    if (in_headers && !in_headers_) budget_ = std::max(budget_, header_bytes_);
+    if (!in_headers && in_headers_) budget_ = std::min(budget_, call_budget_);
+    in_headers_ = in_headers;
+}
+
 size_t VorbisByteReader::read(void* dst, size_t size, size_t count, void* self) {
     auto& reader = *static_cast<VorbisByteReader*>(self);
-    grow_ahead(reader.stream_);
+    reader.budget_for_headers();
+    grow_ahead(reader.file_.os);
     // vorbisfile takes a zero return with errno set for a read error; ours
     // are ends (of the source or of the budget), never errors.
     errno = 0;

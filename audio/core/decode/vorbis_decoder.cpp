@@ -13,8 +13,9 @@
 namespace audio {
 namespace {
 
-// The headers may hold large pictures in their comments; beyond this they
-// are taken for a hostile or damaged file (the whole header is kept in memory).
+// The headers of each link may hold large pictures in their comments; beyond
+// this they are taken for a hostile or damaged file (the whole header is kept
+// in memory).
 constexpr uint64_t kMaxHeaderBytes = 64u << 20;
 // Bytes one read() may pull from the source: room to step over a damaged
 // page of the largest size and read the good one after it.
@@ -39,7 +40,7 @@ const uint8_t kReorder[9][8] = {
 class VorbisDecoder : public Decoder {
 public:
     explicit VorbisDecoder(std::unique_ptr<ByteSource> source)
-        : source_(std::move(source)), reader_(*source_, file_.os) {}
+        : source_(std::move(source)), reader_(*source_, file_, kMaxHeaderBytes) {}
     ~VorbisDecoder() override { ov_clear(&file_); }
 
     // Reads the headers; false with the error in *error when they are

@@ -2,9 +2,24 @@
 #include "mix/null_device.h"
 
 #include <chrono>
+#include <new>
 #include <system_error>
 
 namespace audio {
+namespace {
+
+class SteadyDeviceClock final : public DeviceClock {
+public:
+    time_point now() override { return std::chrono::steady_clock::now(); }
+    void sleep_until(time_point when) override { std::this_thread::sleep_until(when); }
+};
+
+}  // namespace
+
+DeviceClock& steady_device_clock() {
+    static SteadyDeviceClock clock;
+    return clock;
+}
 
 NullDevice::~NullDevice() {
     running_.store(false);
@@ -12,9 +27,16 @@ NullDevice::~NullDevice() {
 }
 
 bool NullDevice::start(RenderSource* source, Error* error) {
-    running_.store(true);
+    // Everything the thread needs is allocated here, where a failure can be
+    // reported: on the thread it would end the process.
     try {
+        buffer_.assign(2 * (rate_ / kPeriodsPerSecond + 1), 0.0f);
+        running_.store(true);
         thread_ = std::thread(&NullDevice::run, this, source);
+    } catch (const std::bad_alloc&) {
+        running_.store(false);
+        *error = Error::no_memory;
+        return false;
     } catch (const std::system_error&) {
         running_.store(false);
         *error = Error::start_failed;
@@ -24,23 +46,32 @@ bool NullDevice::start(RenderSource* source, Error* error) {
 }
 
 void NullDevice::run(RenderSource* source) {
-    using clock = std::chrono::steady_clock;
-    const auto period = std::chrono::milliseconds(10);
-    const size_t frames = rate_ / 100;
-    std::vector<float> buffer(2 * frames);
-    auto next = clock::now();
+    const auto period = std::chrono::milliseconds(1000 / kPeriodsPerSecond);
+    // A period holds a fractional number of frames at most rates (220.5 at
+    // 22,050 Hz): each one renders what the clock owes since the start, so
+    // the rounding never adds up.
+    auto start = clock_.now();
+    int64_t periods = 0;  // signed, as the clock's durations are
+    uint64_t rendered = 0;
     while (running_.load()) {
+        ++periods;
+        uint64_t due = rate_ * uint64_t(periods) / kPeriodsPerSecond;
         try {
-            source->render(buffer.data(), frames);
+            source->render(buffer_.data(), size_t(due - rendered));
         } catch (...) {
             // A period that could not be rendered (memory ran short) is lost;
             // the thread, and so the process, goes on.
         }
-        next += period;
+        rendered = due;
+        auto next = start + periods * period;
         // After a long stall, resume the schedule from now rather than catch up.
-        auto now = clock::now();
-        if (next < now - 10 * period) next = now;
-        std::this_thread::sleep_until(next);
+        auto now = clock_.now();
+        if (next < now - 10 * period) {
+            start = next = now;
+            periods = 0;
+            rendered = 0;
+        }
+        clock_.sleep_until(next);
     }
 }
 

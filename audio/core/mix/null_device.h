@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -11,18 +12,36 @@
 
 namespace audio {
 
+// The time a device without hardware keeps: the system's steady clock, or a
+// simulated one in tests.
+class DeviceClock {
+public:
+    using time_point = std::chrono::steady_clock::time_point;
+    virtual ~DeviceClock() = default;
+    virtual time_point now() = 0;
+    virtual void sleep_until(time_point when) = 0;
+};
+
+// The steady clock, with real sleeps.
+DeviceClock& steady_device_clock();
+
 class NullDevice : public OutputDevice {
 public:
-    explicit NullDevice(uint32_t rate) : rate_(rate) {}
+    explicit NullDevice(uint32_t rate, DeviceClock& clock = steady_device_clock()) : rate_(rate), clock_(clock) {}
     ~NullDevice() override;
     bool start(RenderSource* source, Error* error) override;
 
 private:
-    // The device thread: one period every 10 ms, on a fixed schedule.
+    static constexpr uint64_t kPeriodsPerSecond = 100;
+
+    // The device thread: one period every 10 ms, on a schedule kept from
+    // its start.
     void run(RenderSource* source);
 
     uint32_t rate_;
+    DeviceClock& clock_;
     std::atomic<bool> running_{false};
+    std::vector<float> buffer_;  // one period, the thread's own once started
     std::thread thread_;
 };
 

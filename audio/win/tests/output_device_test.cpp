@@ -24,7 +24,7 @@ struct Backend {
 
 std::unique_ptr<audio::OutputDevice> open_device(const Backend& backend, int device, audio::Error* error) {
     if (backend.make == nullptr) return audio::open_output_device(device, kRate, error);
-    return audio::open_on_device_thread(backend.make, device, kRate, error);
+    return audio::open_on_device_thread({backend.make}, device, kRate, error);
 }
 
 double milliseconds_since(LARGE_INTEGER start) {

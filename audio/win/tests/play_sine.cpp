@@ -27,9 +27,9 @@ constexpr uint32_t kRate = 44100;
 // Opens the device through the named backend.
 std::unique_ptr<audio::OutputDevice> open_device(const char* backend, int device, audio::Error* error) {
     if (std::strcmp(backend, "wasapi") == 0)
-        return audio::open_on_device_thread(audio::make_wasapi_backend, device, kRate, error);
+        return audio::open_on_device_thread({audio::make_wasapi_backend}, device, kRate, error);
     if (std::strcmp(backend, "waveout") == 0)
-        return audio::open_on_device_thread(audio::make_waveout_backend, device, kRate, error);
+        return audio::open_on_device_thread({audio::make_waveout_backend}, device, kRate, error);
     return audio::open_output_device(device, kRate, error);
 }
 

@@ -12,6 +12,7 @@ coordinates are the X display's, so xdotool clicks land on the controls.
 import array
 import math
 import os
+import re
 import subprocess
 import time
 
@@ -19,13 +20,22 @@ CAPTION = "Sound module test App"
 CHOOSER_CAPTION = "Open File"
 CHOOSER_FILE_NAME = 1148  # the Open dialog's file name box (its edit control last)
 
-IDC_VOLUME = 1001
-IDC_FILE_NAME = 1003
-IDC_BALANCE = 1006
-IDC_PLAY = 1007
-IDC_PAUSE = 1008
-IDC_STOP = 1009
-IDC_VOLUME_VALUE = 1010
+
+def _resource_ids():
+    """The dialog's control IDs, from the header the program and its layout use."""
+    header = os.path.join(os.path.dirname(__file__), "..", "..", "app", "resource.h")
+    with open(header) as f:
+        return {m[1]: int(m[2]) for m in re.finditer(r"^#define\s+(\w+)\s+(\d+)", f.read(), re.M)}
+
+
+_IDS = _resource_ids()
+IDC_VOLUME = _IDS["IDC_VOLUME"]
+IDC_FILE_NAME = _IDS["IDC_FILE_NAME"]
+IDC_BALANCE = _IDS["IDC_BALANCE"]
+IDC_PLAY = _IDS["IDC_PLAY"]
+IDC_PAUSE = _IDS["IDC_PAUSE"]
+IDC_STOP = _IDS["IDC_STOP"]
+IDC_VOLUME_VALUE = _IDS["IDC_VOLUME_VALUE"]
 
 RATE = 44100
 
