@@ -124,8 +124,8 @@ BOOL BASSAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const GUID
             output = platform.open_output_device(device, freq, &device_error);
             if (!output) return public_error_code(device_error);
         }
-        device_error = audio::Error::start_failed;
-        if (!output->start(engine.get(), &device_error)) return public_error_code(device_error);
+        if (audio::Error error = output->start(engine.get()); error != audio::Error::none)
+            return public_error_code(error);
         std::lock_guard<std::mutex> lock(g_mutex);
         g_engine = std::move(engine);
         g_device = std::move(output);

@@ -74,8 +74,7 @@ TEST(NullDevice, KeepsPaceWithTheClockAtAnyRate) {
             PaceWatcher watcher(clock, rate);
             {
                 audio::NullDevice device(rate, clock);
-                audio::Error error = audio::Error::none;
-                ASSERT_TRUE(device.start(&watcher, &error));
+                ASSERT_EQ(device.start(&watcher), audio::Error::none);
                 auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
                 while (!clock.stopped() && std::chrono::steady_clock::now() < give_up)
                     std::this_thread::sleep_for(milliseconds(1));

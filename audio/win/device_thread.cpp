@@ -69,17 +69,13 @@ public:
     // Hands the source to the thread, which starts the device (on silence:
     // the first refill renders the first sound); waits for that to succeed
     // or fail.
-    bool start(RenderSource* source, Error* error) override {
-        if (started_) {
-            *error = Error::already_started;
-            return false;
-        }
+    Error start(RenderSource* source) override {
+        if (started_) return Error::already_started;
         started_ = true;
         source_ = source;
         std::future<Error> result = start_result_.get_future();
         SetEvent(start_event_);
-        *error = result.get();
-        return *error == Error::none;
+        return result.get();
     }
 
 private:

@@ -26,7 +26,7 @@ NullDevice::~NullDevice() {
     if (thread_.joinable()) thread_.join();
 }
 
-bool NullDevice::start(RenderSource* source, Error* error) {
+Error NullDevice::start(RenderSource* source) {
     // Everything the thread needs is allocated here, where a failure can be
     // reported: on the thread it would end the process.
     try {
@@ -35,14 +35,12 @@ bool NullDevice::start(RenderSource* source, Error* error) {
         thread_ = std::thread(&NullDevice::run, this, source);
     } catch (const std::bad_alloc&) {
         running_.store(false);
-        *error = Error::no_memory;
-        return false;
+        return Error::no_memory;
     } catch (const std::system_error&) {
         running_.store(false);
-        *error = Error::start_failed;
-        return false;
+        return Error::start_failed;
     }
-    return true;
+    return Error::none;
 }
 
 void NullDevice::run(RenderSource* source) {

@@ -29,7 +29,7 @@ class NullDevice : public OutputDevice {
 public:
     explicit NullDevice(uint32_t rate, DeviceClock& clock = steady_device_clock()) : rate_(rate), clock_(clock) {}
     ~NullDevice() override;
-    bool start(RenderSource* source, Error* error) override;
+    Error start(RenderSource* source) override;
 
 private:
     static constexpr uint64_t kPeriodsPerSecond = 100;

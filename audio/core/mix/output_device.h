@@ -24,9 +24,9 @@ class OutputDevice {
 public:
     // Stops the thread and releases the device; safe after a partial start.
     virtual ~OutputDevice() = default;
-    // Starts pulling from source until destruction. False with the error in
-    // *error when the device cannot start.
-    virtual bool start(RenderSource* source, Error* error) = 0;
+    // Starts pulling from source until destruction; the error when the
+    // device cannot start.
+    virtual Error start(RenderSource* source) = 0;
 };
 
 }  // namespace audio

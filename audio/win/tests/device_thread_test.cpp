@@ -162,7 +162,8 @@ protected:
         audio::Error error = audio::Error::none;
         output = audio::open_on_device_thread(std::move(backends), -1, kRate, &error);
         ASSERT_TRUE(output) << "error " << int(error);
-        ASSERT_TRUE(output->start(&source, &error)) << "error " << int(error);
+        error = output->start(&source);
+        ASSERT_EQ(error, audio::Error::none) << "error " << int(error);
         Sleep(100);
         ASSERT_GT(source.renders.load(), 3);
     }

@@ -66,7 +66,8 @@ TEST_P(OutputDeviceTest, PullsInRealTimeWithLittleQueuedAndStopsPromptly) {
         LARGE_INTEGER started;
         QueryPerformanceCounter(&started);
         size_t before = sine.frames_rendered();
-        ASSERT_TRUE(output->start(&sine, &error)) << "error " << int(error);
+        error = output->start(&sine);
+        ASSERT_EQ(error, audio::Error::none) << "error " << int(error);
         Sleep(600);
         // What was rendered beyond the time elapsed is what sits queued:
         // it bounds how late a pause is heard.
@@ -91,9 +92,8 @@ TEST_P(OutputDeviceTest, SecondStartFails) {
     audio::Error error = audio::Error::none;
     auto output = open_device(GetParam(), 1, &error);
     ASSERT_TRUE(output);
-    ASSERT_TRUE(output->start(&sine, &error));
-    EXPECT_FALSE(output->start(&sine, &error));
-    EXPECT_EQ(error, audio::Error::already_started);
+    ASSERT_EQ(output->start(&sine), audio::Error::none);
+    EXPECT_EQ(output->start(&sine), audio::Error::already_started);
 }
 
 TEST_P(OutputDeviceTest, LeavesTheCallersComApartmentAlone) {
@@ -103,7 +103,7 @@ TEST_P(OutputDeviceTest, LeavesTheCallersComApartmentAlone) {
     audio::Error error = audio::Error::none;
     auto output = open_device(GetParam(), 1, &error);
     ASSERT_TRUE(output);
-    ASSERT_TRUE(output->start(&sine, &error));
+    ASSERT_EQ(output->start(&sine), audio::Error::none);
     Sleep(50);
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     EXPECT_EQ(hr, S_OK);

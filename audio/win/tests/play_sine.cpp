@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     Sleep(300);  // the capture must stay silent until start
 
     log_event("start", peak);
-    if (!output->start(&sine, &error)) {
+    if ((error = output->start(&sine)) != audio::Error::none) {
         std::fprintf(stderr, "play_sine: start failed with error %d\n", int(error));
         return 1;
     }

@@ -1,5 +1,6 @@
-// Picks the output backends: WASAPI first (low latency, quick to open), then
-// waveOut for systems where WASAPI is missing or refuses the device.
+// The table of output backends, in order of preference: WASAPI first (low
+// latency, quick to open), then waveOut for systems where WASAPI is missing or
+// refuses the device.
 #include "device_thread.h"
 #include "win_platform.h"
 
