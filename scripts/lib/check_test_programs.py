@@ -12,19 +12,18 @@ import struct
 import subprocess
 import sys
 
+from pe_file import PeFile  # tests/support, on PYTHONPATH
+
 MACHINES = {0x14C: 'i386', 0x8664: 'amd64'}
 
 
 def pe_machine(path):
-    """The machine named in a PE file's COFF header, or None if it is no PE file."""
+    """The machine named in a PE file's header, or None if it is no PE file."""
     with open(path, 'rb') as f:
-        head = f.read(4096)
-    if head[:2] != b'MZ' or len(head) < 0x40:
-        return None
-    offset = struct.unpack_from('<I', head, 0x3C)[0]
-    if head[offset:offset + 4] != b'PE\0\0':
-        return None
-    return MACHINES.get(struct.unpack_from('<H', head, offset + 4)[0], 'other')
+        try:
+            return MACHINES.get(PeFile(f.read()).machine, 'other')
+        except (ValueError, IndexError, struct.error):
+            return None
 
 
 def main():

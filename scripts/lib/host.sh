@@ -89,14 +89,14 @@ host_check() {
       echo "self-check: $WINE runs here$([ "$SHIPPED_QEMU" = yes ] && echo ', and wine under qemu-i386')"
       ;;
     builds)
-      host_check preset && python3 "$root/scripts/lib/check_test_programs.py" mingw i386 -L shipped
+      host_check preset && PYTHONPATH="$root/tests/support" python3 "$root/scripts/lib/check_test_programs.py" mingw i386 -L shipped
       ;;
     preset)
       # The tests of TEST_PRESET; the test environment checks these again at
       # its start, where a decision made again inside would show.
       local machine=amd64
       [ "$TEST_PRESET" = mingw ] && machine=i386
-      python3 "$root/scripts/lib/check_test_programs.py" "$TEST_PRESET" "$machine" -LE shipped
+      PYTHONPATH="$root/tests/support" python3 "$root/scripts/lib/check_test_programs.py" "$TEST_PRESET" "$machine" -LE shipped
       ;;
   esac
 }
