@@ -208,9 +208,20 @@ double tone_amplitude(const std::vector<float>& samples, uint32_t rate, double h
     return 2 * std::hypot(re, im) / window_sum;
 }
 
+std::string data_file_path(const std::string& name) { return std::string(AUDIO_TEST_DATA_DIR) + "/" + name; }
+
 std::vector<uint8_t> read_data_file(const std::string& name) {
-    std::ifstream in(std::string(AUDIO_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+    std::ifstream in(data_file_path(name), std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void render_fed(audio::Engine& engine, float* out, size_t frames) {
+    const size_t kBlock = 441;
+    for (size_t done = 0; done < frames; done += kBlock) {
+        engine.feed();
+        engine.render(out + 2 * done, std::min(kBlock, frames - done));
+    }
+    engine.feed();
 }
 
 }  // namespace audio_test

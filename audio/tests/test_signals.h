@@ -10,6 +10,7 @@
 
 #include "io/byte_source.h"
 #include "decode/decoder.h"
+#include "mix/engine.h"
 
 namespace audio_test {
 
@@ -62,6 +63,12 @@ double tone_amplitude(const std::vector<float>& samples, uint32_t rate, double h
 // relative to the tone (Blackman-Harris windowed FFT of 2^k samples).
 double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double tone_hz);
 
+// Renders `frames` frames as a device would, in 10 ms blocks, but faster
+// than real time: the queues are topped up (Engine::feed) before each block
+// and once after the last, so that what comes out never depends on the
+// feeder threads' timing.
+void render_fed(audio::Engine& engine, float* out, size_t frames);
+
 // Reopenable in-memory content for Engine::create_stream.
 std::function<std::unique_ptr<audio::ByteSource>(audio::Error*)> memory_opener(std::vector<uint8_t> bytes);
 
@@ -84,6 +91,8 @@ std::unique_ptr<audio::BlockConverter> no_codecs(const std::vector<uint8_t>& wav
 
 // Reads a file of the committed test data.
 std::vector<uint8_t> read_data_file(const std::string& name);
+// The path of a file of the committed test data.
+std::string data_file_path(const std::string& name);
 
 // A BlockConverter that records what it is fed and answers each call with
 // `samples_per_call` frames of a constant value.
