@@ -312,6 +312,7 @@ TEST(Engine, StreamsFreedWhileNobodyHearsThemGoAtOnce) {
         render(engine, 441);
         c.silence(engine);
         EXPECT_EQ(engine.free_stream(heard), Error::none);
+        EXPECT_EQ(engine.held_stream_count(), 0u);
         for (int i = 0; i < 1000; ++i) {
             uint32_t h = engine.create_stream(file, i % 2 ? auto_free() : StreamOptions{}, &error);
             ASSERT_NE(h, 0u) << int(error);
@@ -353,6 +354,37 @@ TEST(Engine, TheEndReleasesAnAutoFreeStream) {
     EXPECT_EQ(engine.play(kept, false), Error::none);
     render(engine, 441);
     EXPECT_EQ(position(engine, kept), 220u);
+}
+
+TEST(Engine, AtItsEndAStreamIsAtItsLengthFromEveryRate) {
+    for (uint32_t rate : {8000u, 11025u, 22050u, 32000u, 48000u, 96000u}) {
+        SCOPED_TRACE(testing::Message() << rate << " Hz");
+        Engine engine(kOut);
+        uint32_t h = create(engine, sine_wav(rate, 1, 0.1));
+        engine.play(h, false);
+        render(engine, kOut / 5);
+        EXPECT_EQ(state(engine, h), StreamState::ended);
+        EXPECT_EQ(position(engine, h), rate / 10);
+    }
+}
+
+TEST(Engine, PauseOrStopAmongTheLastFramesKeepsThatState) {
+    // The fade out wants more frames than are left: the end comes during it.
+    const struct {
+        const char* name;
+        Error (Engine::*call)(uint32_t);
+        StreamState expected;
+    } cases[] = {{"pause", &Engine::pause, StreamState::paused}, {"stop", &Engine::stop, StreamState::stopped}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine engine(kOut);
+        uint32_t h = create(engine, dc_wav(0.1));
+        engine.play(h, false);
+        render(engine, kOut / 10 - 100);
+        EXPECT_EQ((engine.*c.call)(h), Error::none);
+        render(engine, kOut / 10);
+        EXPECT_EQ(state(engine, h), c.expected);
+    }
 }
 
 TEST(Engine, StaleHandlesNeverReachNewerStreams) {

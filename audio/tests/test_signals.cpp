@@ -216,7 +216,9 @@ std::vector<uint8_t> read_data_file(const std::string& name) {
 }
 
 void render_fed(audio::Engine& engine, float* out, size_t frames) {
-    const size_t kBlock = 441;
+    // A 48 kHz device's 10 ms period: no divisor of a queue's length, so
+    // that reads cross the end of its ring as a real device's do.
+    const size_t kBlock = 480;
     for (size_t done = 0; done < frames; done += kBlock) {
         engine.feed();
         engine.render(out + 2 * done, std::min(kBlock, frames - done));
