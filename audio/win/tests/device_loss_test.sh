@@ -20,7 +20,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 mode=$1
 device=$2
 program=$3
-sink_args="sink_name=out rate=44100 channels=2"
 
 work=$(mktemp -d)
 pids=()
@@ -31,10 +30,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-load_sink() {
-  pactl load-module module-null-sink $sink_args >/dev/null
-  pactl set-default-sink out
-}
 # Starts capture.py into $1.
 start_capture() {
   python3 "$here/capture.py" "$1" &
@@ -63,13 +58,11 @@ cpu_seconds() {
 lose_the_sink() {
   wait_for_state playing 10 || return 1
   sleep 1.5
-  local module
-  module=$(pactl list short modules | awk '/module-null-sink/ { print $1; exit }')
   # What the sound server holds of the stream, lost with the sink.
   pactl list sink-inputs | awk '/Buffer Latency:|Sink Latency:/ { us += $3 }
     END { printf "figure held_by_server %.1f ms\n", us / 1000 }' >> "$work/marks.txt"
   echo "unload $(date +%s.%N)" >> "$work/marks.txt"
-  pactl unload-module "$module"
+  unload_null_sink
   wait_for_state stalled 5 || return 1
   local wine_pid before
   wine_pid=$(pgrep -n -f "^[^ ]*$(basename "$program")" || true)
@@ -95,7 +88,7 @@ bring_the_sink_back() {
     sleep 0.01
   done
   echo "load $(date +%s.%N)" >> "$work/marks.txt"
-  pactl load-module module-pipe-sink file="$work/sink.fifo" format=s16le $sink_args \
+  pactl load-module module-pipe-sink file="$work/sink.fifo" format=s16le $null_sink_args \
     use_system_clock_for_timing=yes >/dev/null
   pactl set-default-sink out
 }
@@ -105,7 +98,7 @@ restore_null_sink() {
   local module
   module=$(pactl list short modules | awk '/module-pipe-sink/ { print $1; exit }')
   [ -z "$module" ] || pactl unload-module "$module"
-  pactl list short sinks | grep -qw out || load_sink
+  pactl list short sinks | grep -qw out || load_null_sink
 }
 
 # One run of the program through the loss, and the check of it.
