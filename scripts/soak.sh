@@ -86,8 +86,9 @@ run_soak() {
   sample_descriptors "$program" "$counts"  &
   wait "$program" || status=1
   wait $! 2>/dev/null || true
-  awk 'NR == 1 { first = $1 } { last = $1; if ($1 > peak) peak = $1 }
-       END { if (NR) printf "host file descriptors of soak.exe: start %d, end %d, peak %d\n", first, last, peak }' "$counts"
+  # The last count may come from the program's exit: the one before it is its end.
+  awk 'NR == 1 { first = $1 } { end = last; last = $1; if ($1 > peak) peak = $1 }
+       END { if (NR > 1) printf "host file descriptors of soak.exe: start %d, end %d, peak %d\n", first, end, peak }' "$counts"
   return $status
 }
 
