@@ -5,7 +5,8 @@
 // they all share (play, pause, stop, free and replace) and at the volume,
 // against the device thread. Every INTERVAL cycles it waits for released
 // streams to fade out, then prints the open handles, the private bytes and
-// the streams the library holds. From the first INTERVAL on, handles and
+// the streams the library holds, now and at most since the last figures
+// (peak, sampled between cycles). From the first INTERVAL on, handles and
 // bytes must stay within 5 and 1 MB of their figures then, and no stream may
 // be left over. The output may go away and come back meanwhile (soak.sh
 // unloads the sink): a playing stream may then read as stalled.
@@ -43,6 +44,8 @@ constexpr size_t kDecodeBlock = 4096;
 std::atomic<int> faults{0};
 // Times a playing stream read as stalled: the output was gone then.
 std::atomic<long> stalls_seen{0};
+// The most streams the library held at once since the last figures.
+std::atomic<size_t> peak_streams{0};
 // The stream every thread pokes at; a thread that frees it puts a new one in its place.
 std::atomic<HSTREAM> shared_stream{0};
 
@@ -156,6 +159,14 @@ void poke_shared_stream(const SoakFile& file, long cycle, unsigned pick) {
            cycle, file.path);
 }
 
+// Keeps peak_streams up to date with the streams held now.
+void note_streams_held() {
+    size_t held = audio::library_stream_count();
+    size_t peak = peak_streams.load();
+    while (held > peak && !peak_streams.compare_exchange_weak(peak, held)) {
+    }
+}
+
 // Runs cycles first..last over kThreads threads at once, each poking at the
 // shared stream between its cycles; frees that stream after.
 void run_cycles_in_threads(long first, long last, const std::vector<SoakFile>& files) {
@@ -168,6 +179,7 @@ void run_cycles_in_threads(long first, long last, const std::vector<SoakFile>& f
             for (long cycle = first + thread; cycle <= last; cycle += kThreads) {
                 run_cycle(file_of(cycle), cycle, cycle / long(files.size()));
                 poke_shared_stream(file_of(cycle + 1), cycle, unsigned(cycle * 7 + thread));
+                note_streams_held();
             }
         });
     }
@@ -183,14 +195,15 @@ void wait_for_streams_to_go() {
 
 void print_header() {
     audio_test::measure_process();
-    std::printf("%s\n%8s %8s %12s %8s\n", audio_test::figure_sources(), "cycles", "handles", "private_kb",
-                "streams");
+    std::printf("%s\n%8s %8s %12s %8s %8s\n", audio_test::figure_sources(), "cycles", "handles", "private_kb",
+                "streams", "peak");
 }
 
 void print_figures(long cycles, const ProcessFigures& figures, const char* verdict) {
-    std::printf("%8ld %8lu %12lu %8lu  %s\n", cycles, static_cast<unsigned long>(figures.handles),
+    std::printf("%8ld %8lu %12lu %8lu %8lu  %s\n", cycles, static_cast<unsigned long>(figures.handles),
                 static_cast<unsigned long>(figures.private_bytes / 1024),
-                static_cast<unsigned long>(figures.streams), verdict);
+                static_cast<unsigned long>(figures.streams), static_cast<unsigned long>(peak_streams.exchange(0)),
+                verdict);
     std::fflush(stdout);
 }
 
