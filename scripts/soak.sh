@@ -76,15 +76,22 @@ sample_descriptors() {
 }
 
 # Runs soak.exe on device $1 for $2 cycles, figures every $3, and prints
-# the host file descriptors it held. Wine execs the program in the process
-# it starts in, so the process is known by its PID.
+# the host file descriptors it held. A program that hangs (Wine's debugger
+# waiting after a crash in its sound driver, say) is ended after
+# $soak_limit_s seconds. Wine execs the program in the process it starts
+# in, the only child of timeout.
+soak_limit_s=${SOAK_LIMIT_S:-900}
 run_soak() {
-  local counts="$made/descriptors.txt" program status=0
+  local counts="$made/descriptors.txt" limiter program="" status=0
   : > "$counts"
-  "$WINE" "$bin/soak.exe" "$1" "$2" "$3" "${files[@]}" &
-  program=$!
-  sample_descriptors "$program" "$counts"  &
-  wait "$program" || status=1
+  timeout -k 5 "$soak_limit_s" "$WINE" "$bin/soak.exe" "$1" "$2" "$3" "${files[@]}" &
+  limiter=$!
+  while [ -z "$program" ] && kill -0 "$limiter" 2>/dev/null; do
+    program=$(pgrep -P "$limiter" || true)
+    sleep 0.1
+  done
+  [ -z "$program" ] || sample_descriptors "$program" "$counts" &
+  wait "$limiter" || status=1
   wait $! 2>/dev/null || true
   # The last count may come from the program's exit: the one before it is its end.
   awk 'NR == 1 { first = $1 } { end = last; last = $1; if ($1 > peak) peak = $1 }
