@@ -7,7 +7,7 @@
 // streams to fade out, then prints the open handles, the private bytes and
 // the streams the library holds, now and at most since the last figures
 // (peak, sampled between cycles). From the first INTERVAL on, handles and
-// bytes must stay within 5 and 1 MB of their figures then, and no stream may
+// bytes must not grow past their figures then by more than 5 and 1 MB, and no stream may
 // be left over. The output may go away and come back meanwhile (soak.sh
 // unloads the sink): a playing stream may then read as stalled.
 //
