@@ -3,7 +3,8 @@
 #  - stream creation time for a one-second and a one-hour file (WAV, MP3, Ogg):
 #    creation must not grow with the file's length;
 #  - CPU and peak memory while our library plays a 44.1 kHz stereo MP3 to the
-#    null sink, next to mpg123 playing the same file to the same sink.
+#    null sink, next to mpg123 playing the same file to the same sink;
+#  - the same with eight streams of that file at once (each decoded ahead).
 #
 #   scripts/bench-audio.sh [SECONDS]     (default 10 s of playback)
 #
@@ -95,6 +96,7 @@ echo
 echo "== playing the one-hour MP3 for $seconds s to the null sink"
 ours=$(python3 "$work/measure.py" "$WINE" "$player" "Z:$work/noise_3600.mp3" "$seconds" 1)
 frames=$(awk -v s="$seconds" 'BEGIN { printf "%d", s * 44100 / 1152 }')
+eight=$(python3 "$work/measure.py" "$WINE" "$player" "Z:$work/noise_3600.mp3" "$seconds" 1 8)
 theirs=$(python3 "$work/measure.py" mpg123 -q -o pulse -n "$frames" "$work/noise_3600.mp3")
 
 our_cpu=$(value cpu_percent <<<"$ours")
@@ -120,3 +122,8 @@ printf "     our library: working set %d KB, private %d KB (GetProcessMemoryInfo
 printf "     the Wine process, peak resident                   %8d KB\n" "$our_rss"
 printf "     mpg123, peak resident                             %8d KB\n" "$their_rss"
 printf "     ratio Wine process / mpg123 resident              %6.2fx\n" "$(awk -v a="$our_rss" -v b="$their_rss" 'BEGIN { print a / b }')"
+echo "   eight streams at once:"
+printf "     our library, while playing (GetProcessTimes)      %6.2f %%\n" "$(value cpu_percent <<<"$eight")"
+printf "     our library: working set %d KB, private %d KB (GetProcessMemoryInfo)\n" \
+  "$(value peak_working_set_kb <<<"$eight")" "$(value peak_private_kb <<<"$eight")"
+printf "     underruns of one stream or eight                 %s / %s\n" "$(value underruns <<<"$ours")" "$(value underruns <<<"$eight")"

@@ -11,6 +11,11 @@ with the native preset (clang, ASan, UBSan) through ccache, and for each fault
 the test programs that the list maps to its file are rebuilt and run. A fault
 is caught when one of them fails, crashes or hangs past the time limit.
 
+Test programs named win_* belong to the Windows layer: for a fault mapped to
+them the copy is also built with the preset that the test environment names
+(TEST_PRESET), and they run under Wine there. The script then runs itself
+inside the test environment (scripts/env/test-env.sh) when not already in one.
+
 Prints one line per fault, then the equivalents and the known survivors with
 their reasons, and a summary line. Exits non-zero when a fault survives that is
 marked neither equivalent nor known to survive, a marked one is caught, or a
@@ -28,7 +33,7 @@ from dataclasses import dataclass, field
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCRATCH = os.path.join(ROOT, "build", "mutate", "src")
-BIN = os.path.join(SCRATCH, "build", "native", "bin")
+WINDOWS_TEST_PREFIX = "win_"
 TEST_SECONDS = 120  # a test program still running then has hung: caught
 JOBS = str(min(2, int(os.environ.get("BUILD_JOBS", "2"))))
 
@@ -101,12 +106,30 @@ def sync_scratch():
         shutil.copy2(src, dst)
 
 
-def configure():
-    """Configures the copy's native build, through ccache as scripts/build.sh does."""
+def is_windows(test):
+    return test.startswith(WINDOWS_TEST_PREFIX)
+
+
+def windows_preset():
+    return os.environ["TEST_PRESET"]
+
+
+def preset_of(test):
+    return windows_preset() if is_windows(test) else "native"
+
+
+def bin_dir(test):
+    """Where the copy's build puts the program (the presets' output folders)."""
+    preset = preset_of(test)
+    return os.path.join(SCRATCH, "build", "bin" if preset == "mingw" else os.path.join(preset, "bin"))
+
+
+def configure(preset):
+    """Configures one of the copy's builds, through ccache as scripts/build.sh does."""
     vorbis = os.path.join(ROOT, "build", "third_party", "src")
     if not os.path.isdir(vorbis):
         subprocess.run(["bash", os.path.join(ROOT, "scripts", "fetch-vorbis-sources.sh")], check=True)
-    args = ["cmake", "--preset", "native", f"-DVORBIS_SOURCES_DIR={vorbis}"]
+    args = ["cmake", "--preset", preset, f"-DVORBIS_SOURCES_DIR={vorbis}"]
     if shutil.which("ccache"):
         os.environ.update(CCACHE_BASEDIR=SCRATCH, CCACHE_NOHASHDIR="1")
         args += ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
@@ -114,19 +137,25 @@ def configure():
 
 
 def build(tests):
-    """Builds the test programs; the compiler's complaint, or None."""
-    args = ["cmake", "--build", "--preset", "native", "--parallel", JOBS]
-    for test in tests:
-        args += ["--target", test]
-    result = subprocess.run(args, cwd=SCRATCH, capture_output=True, text=True)
-    return None if result.returncode == 0 else result.stdout[-3000:] + result.stderr[-2000:]
+    """Builds the test programs, each with its preset; the compiler's complaint, or None."""
+    for preset in sorted({preset_of(t) for t in tests}):
+        args = ["cmake", "--build", "--preset", preset, "--parallel", JOBS]
+        for test in tests:
+            if preset_of(test) == preset:
+                args += ["--target", test]
+        result = subprocess.run(args, cwd=SCRATCH, capture_output=True, text=True)
+        if result.returncode != 0:
+            return result.stdout[-3000:] + result.stderr[-2000:]
+    return None
 
 
 def first_failure(tests):
     """Runs the test programs in turn; how the first one failed, or None."""
     for test in tests:
         try:
-            result = subprocess.run([os.path.join(BIN, test), "--gtest_brief=1"], capture_output=True,
+            program = os.path.join(bin_dir(test), test)
+            command = [os.environ["WINE"], program + ".exe"] if is_windows(test) else [program]
+            result = subprocess.run(command + ["--gtest_brief=1"], capture_output=True,
                                     text=True, errors="replace", timeout=TEST_SECONDS)
         except subprocess.TimeoutExpired:
             return f"{test} hung"
@@ -191,10 +220,14 @@ def main():
         faults = [f for f in faults if f.name in options.names]
     if options.check:
         sys.exit(check_fits(faults))
+    all_tests = sorted({t for f in faults for t in f.tests})
+    if any(map(is_windows, all_tests)) and not (os.environ.get("WINE") and os.environ.get("PULSE_SERVER")):
+        environment = os.path.join(ROOT, "scripts", "env", "test-env.sh")
+        os.execvp("bash", ["bash", environment, "run", sys.executable, *sys.argv])
     os.makedirs(SCRATCH, exist_ok=True)
     sync_scratch()
-    configure()
-    all_tests = sorted({t for f in faults for t in f.tests})
+    for preset in sorted({preset_of(t) for t in all_tests}):
+        configure(preset)
     print(f"mutate: {len(faults)} faults; building and checking the unchanged copy first", flush=True)
     complaint = build(all_tests)
     failure = complaint or first_failure(all_tests)

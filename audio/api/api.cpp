@@ -13,6 +13,7 @@
 #include "mix/engine.h"
 #include "mix/null_device.h"
 #include "public_codes.h"
+#include "read_stall.h"
 
 using audio::Engine;
 using audio::public_error_code;
@@ -63,13 +64,28 @@ BOOL stream_call(Call call) {
     return guarded([&] { return call(*engine); }) == 0 ? TRUE : FALSE;
 }
 
+// Runs a call on one stream. A stream that stopped on its own because its
+// decoding failed says why: the call does its work and returns as usual,
+// and its error code is that failure (BASS_ERROR_MEM), until it is played
+// again.
+template <typename Call>
+BOOL channel_call(DWORD handle, Call call) {
+    std::shared_ptr<Engine> engine = current_engine();
+    if (!engine) return FALSE;
+    BOOL ok = guarded([&] { return call(*engine); }) == 0 ? TRUE : FALSE;
+    audio::Error failure = engine->failure(handle);
+    if (failure != audio::Error::none) set_error(public_error_code(failure));
+    return ok;
+}
+
 // Opens a stream's bytes: a file, or memory, or the part [offset, offset +
 // length) of either (length 0: to the end of the file). Null with *error set.
 std::unique_ptr<audio::ByteSource> open_content(BOOL mem, const void* file, DWORD offset, DWORD length,
                                                 audio::Error* error) {
     std::unique_ptr<audio::ByteSource> whole =
         mem ? audio::make_memory_source(file, uint64_t(offset) + length)
-            : audio::host_platform().open_file_source(static_cast<const char*>(file), error);
+            : audio::with_armed_read_stall(
+                  audio::host_platform().open_file_source(static_cast<const char*>(file), error));
     if (!whole || (offset == 0 && length == 0)) return whole;
     std::unique_ptr<audio::ByteSource> section = audio::make_section_source(std::move(whole), offset, length);
     if (!section) *error = audio::Error::bad_file_format;  // the section starts past the end
@@ -180,27 +196,28 @@ BOOL BASSAPI BASS_ChannelPlay(DWORD handle, BOOL restart) {
 }
 
 BOOL BASSAPI BASS_ChannelPause(DWORD handle) {
-    return stream_call([handle](Engine& engine) { return public_error_code(engine.pause(handle)); });
+    return channel_call(handle, [handle](Engine& engine) { return public_error_code(engine.pause(handle)); });
 }
 
 BOOL BASSAPI BASS_ChannelStop(DWORD handle) {
-    return stream_call([handle](Engine& engine) { return public_error_code(engine.stop(handle)); });
+    return channel_call(handle, [handle](Engine& engine) { return public_error_code(engine.stop(handle)); });
 }
 
 DWORD BASSAPI BASS_ChannelIsActive(DWORD handle) {
     audio::StreamState state = audio::StreamState::stopped;
-    stream_call([&](Engine& engine) { return public_error_code(engine.state(handle, &state)); });
+    channel_call(handle, [&](Engine& engine) { return public_error_code(engine.state(handle, &state)); });
     return audio::public_state(state);
 }
 
 QWORD BASSAPI BASS_ChannelGetPosition(DWORD handle) {
     uint64_t frames = 0;
-    BOOL ok = stream_call([&](Engine& engine) { return public_error_code(engine.position(handle, &frames)); });
+    BOOL ok =
+        channel_call(handle, [&](Engine& engine) { return public_error_code(engine.position(handle, &frames)); });
     return ok ? frames : QWORD(-1);
 }
 
 BOOL BASSAPI BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
-    return stream_call([=](Engine& engine) {
+    return channel_call(handle, [=](Engine& engine) {
         if (info == nullptr) return BASS_ERROR_ILLPARAM;
         audio::StreamInfo found;
         if (audio::Error error = engine.info(handle, &found); error != audio::Error::none)
@@ -236,4 +253,9 @@ DWORD BASSAPI BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
 size_t audio::library_stream_count() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_engine ? g_engine->held_stream_count() : 0;
+}
+
+uint64_t audio::library_underrun_count() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_engine ? g_engine->underrun_count() : 0;
 }

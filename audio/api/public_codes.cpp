@@ -32,6 +32,7 @@ int public_error_code(Error error) {
     case Error::not_playing: return BASS_ERROR_NOPLAY;
     case Error::bad_file_format: return BASS_ERROR_FILEFORM;
     case Error::decode_channel: return BASS_ERROR_DECODE;
+    case Error::unknown: return BASS_ERROR_UNKNOWN;
     case Error::not_this_format: return BASS_ERROR_FILEFORM;  // never leaves the probe
     }
     return BASS_ERROR_UNKNOWN;

@@ -17,6 +17,7 @@ enum class Error {
     not_playing,      // pausing a stream that is not playing
     bad_file_format,  // unsupported or invalid content
     decode_channel,   // playing a stream that was made only to be read
+    unknown,          // a failure of no kind above
     // A format's probe found content of another format altogether, so that a
     // more specific error of another probe is kept. Never leaves the probe.
     not_this_format,

@@ -8,7 +8,7 @@
 #include "mix/engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    audio::Engine engine(44100);
+    audio::Engine engine(44100, nullptr, 0);
     audio::Error error = audio::Error::none;
     audio::StreamOptions options;
     options.auto_free = true;
@@ -17,10 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!stream) return 0;
     engine.play(stream, false);
     std::vector<float> out(2 * 2048);
-    for (int i = 0; i < 8; ++i) engine.render(out.data(), 2048);
+    // Fed between renders, so that each input plays the same every run.
+    auto render = [&](size_t frames) {
+        engine.feed();
+        engine.render(out.data(), frames);
+    };
+    for (int i = 0; i < 8; ++i) render(2048);
     engine.pause(stream);
-    engine.render(out.data(), 512);
+    render(512);
     engine.play(stream, true);
-    engine.render(out.data(), 2048);
+    render(2048);
     return 0;
 }

@@ -1,15 +1,25 @@
 // The engine through offline rendering: level and pitch through the whole
 // playback path, volume, ramps, pause and resume, stop and end with auto-free,
-// stale handles, decode channels, and calls racing the render thread.
+// stale handles, decode channels, calls racing the render thread, and the
+// queue of sound decoded ahead: kept or emptied by the calls, and starving
+// when the content's reads stall.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
+#include "host_platform.h"
 #include "mix/engine.h"
 #include "test_signals.h"
+
+#ifndef _WIN32
+#include <dirent.h>
+#endif
 
 using audio::Engine;
 using audio::Error;
@@ -27,7 +37,7 @@ const WavLayout kFloatMono = float_layout();
 
 std::vector<float> render(Engine& engine, size_t frames) {
     std::vector<float> out(2 * frames);
-    engine.render(out.data(), frames);
+    render_fed(engine, out.data(), frames);
     return out;
 }
 
@@ -199,6 +209,25 @@ TEST(Engine, PlayOnAPlayingStreamDoesNotRestartButRestartDoes) {
     EXPECT_EQ(position(engine, h), 100u);
 }
 
+TEST(Engine, RestartCrossfadesTheOldSoundIntoTheNew) {
+    // -0.5 for the first 1000 frames, then 0.5: the restart goes from 0.5 to -0.5.
+    std::vector<float> samples(kOut, 0.5f);
+    std::fill(samples.begin(), samples.begin() + 1000, -0.5f);
+    WavLayout layout;
+    layout.tag = 3;
+    layout.bits = 32;
+    Engine engine(kOut);
+    uint32_t h = create(engine, make_wav(layout, samples));
+    engine.play(h, false);
+    std::vector<float> left = channel(render(engine, 4410), 2, 0);
+    engine.play(h, true);
+    std::vector<float> after = channel(render(engine, 900), 2, 0);
+    left.insert(left.end(), after.begin(), after.end());
+    for (size_t i = 2000; i < left.size(); ++i) ASSERT_LE(std::fabs(left[i] - left[i - 1]), 0.01f) << i;
+    EXPECT_NEAR(after[110], 0.0f, 0.01f);  // halfway through
+    EXPECT_NEAR(after[300], -0.5f, 1e-4f);
+}
+
 TEST(Engine, StopReleasesAnAutoFreeStreamAfterItsFade) {
     Engine engine(kOut);
     uint32_t h = create(engine, dc_wav(1.0, 0.5f, kFloatMono), auto_free());
@@ -232,6 +261,56 @@ TEST(Engine, HeldStreamsCountThoseFadingOutUntilTheMixerLetsThemGo) {
     EXPECT_EQ(engine.held_stream_count(), 0u);
 }
 
+namespace {
+
+// The files the process holds open; Wine keeps no count a test can read.
+size_t open_file_count() {
+    size_t count = 0;
+#ifndef _WIN32
+    DIR* fds = opendir("/proc/self/fd");
+    while (fds && readdir(fds)) ++count;
+    if (fds) closedir(fds);
+#endif
+    return count;
+}
+
+}  // namespace
+
+TEST(Engine, StreamsFreedWhileNobodyHearsThemGoAtOnce) {
+    // Their fade has nobody to hear it: the stream, its file and its codec go
+    // now. One was heard before the output went quiet; no feeder thread
+    // tidies up behind the calls.
+    const struct {
+        const char* name;
+        void (*silence)(Engine&);
+    } cases[] = {
+        {"output stalled", [](Engine& e) { e.set_output_stalled(true); }},
+        {"nothing renders", [](Engine&) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }},
+    };
+    std::string path = data_file_path("sine_1k_44100_stereo.ogg");
+    audio::SourceOpener file = [path](Error* e) { return audio::host_platform().open_file_source(path.c_str(), e); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine engine(kOut, audio::host_platform().open_block_converter, 0);
+        size_t files = open_file_count();
+        Error error = Error::none;
+        uint32_t heard = engine.create_stream(file, {}, &error);
+        ASSERT_EQ(engine.play(heard, false), Error::none);
+        render(engine, 441);
+        c.silence(engine);
+        EXPECT_EQ(engine.free_stream(heard), Error::none);
+        EXPECT_EQ(engine.held_stream_count(), 0u);
+        for (int i = 0; i < 1000; ++i) {
+            uint32_t h = engine.create_stream(file, i % 2 ? auto_free() : StreamOptions{}, &error);
+            ASSERT_NE(h, 0u) << int(error);
+            ASSERT_EQ(engine.play(h, false), Error::none);
+            ASSERT_EQ(i % 2 ? engine.stop(h) : engine.free_stream(h), Error::none);
+        }
+        EXPECT_EQ(engine.held_stream_count(), 0u);
+        EXPECT_EQ(open_file_count(), files);
+    }
+}
+
 TEST(Engine, StopWithoutAutoFreeKeepsTheStream) {
     Engine engine(kOut);
     uint32_t h = create(engine, sine_wav(kOut, 1, 1.0));
@@ -262,6 +341,37 @@ TEST(Engine, TheEndReleasesAnAutoFreeStream) {
     EXPECT_EQ(engine.play(kept, false), Error::none);
     render(engine, 441);
     EXPECT_EQ(position(engine, kept), 220u);
+}
+
+TEST(Engine, AtItsEndAStreamIsAtItsLengthFromEveryRate) {
+    for (uint32_t rate : {8000u, 11025u, 22050u, 32000u, 48000u, 96000u}) {
+        SCOPED_TRACE(testing::Message() << rate << " Hz");
+        Engine engine(kOut);
+        uint32_t h = create(engine, sine_wav(rate, 1, 0.1));
+        engine.play(h, false);
+        render(engine, kOut / 5);
+        EXPECT_EQ(state(engine, h), StreamState::ended);
+        EXPECT_EQ(position(engine, h), rate / 10);
+    }
+}
+
+TEST(Engine, PauseOrStopAmongTheLastFramesKeepsThatState) {
+    // The fade out wants more frames than are left: the end comes during it.
+    const struct {
+        const char* name;
+        Error (Engine::*call)(uint32_t);
+        StreamState expected;
+    } cases[] = {{"pause", &Engine::pause, StreamState::paused}, {"stop", &Engine::stop, StreamState::stopped}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine engine(kOut);
+        uint32_t h = create(engine, dc_wav(0.1, 0.5f, kFloatMono));
+        engine.play(h, false);
+        render(engine, kOut / 10 - 100);
+        EXPECT_EQ((engine.*c.call)(h), Error::none);
+        render(engine, kOut / 10);
+        EXPECT_EQ(state(engine, h), c.expected);
+    }
 }
 
 TEST(Engine, StaleHandlesNeverReachNewerStreams) {
@@ -392,4 +502,184 @@ TEST(EngineRace, ReleasedStreamsNeverComeBackIntoTheMix) {
     render(engine, 4410);  // the last fades
     double level = rms(render(engine, 4410));
     EXPECT_EQ(level, 0.0) << "streams playing without a handle: " << level / 0.5;
+}
+
+namespace {
+
+// A float stereo WAV with `left` and `right` as its channels.
+std::vector<uint8_t> stereo_wav(const std::vector<float>& left, const std::vector<float>& right) {
+    std::vector<float> samples;
+    for (size_t i = 0; i < left.size(); ++i) {
+        samples.push_back(left[i]);
+        samples.push_back(right[i]);
+    }
+    WavLayout layout;
+    layout.tag = 3;
+    layout.bits = 32;
+    layout.channels = 2;
+    return make_wav(layout, samples);
+}
+
+// A signal that is never 0 and tells each frame's place: a heard sample
+// names the position it came from, within a period of 1000 frames.
+std::vector<float> position_signal(size_t frames) {
+    std::vector<float> signal(frames);
+    for (size_t i = 0; i < frames; ++i) signal[i] = 0.25f + 0.5f * float(i % 1000) / 1000.0f;
+    return signal;
+}
+
+// Frames into the ramp after which a started stream plays at full gain.
+const size_t kRampFrames = 221;
+
+// Checks that heard[from..] is signal[start + from..]: the sound goes on
+// from `start`, skipping nothing.
+void expect_continues(const std::vector<float>& heard, const std::vector<float>& signal, size_t start,
+                      size_t from = kRampFrames) {
+    for (size_t i = from; i < heard.size(); ++i) ASSERT_EQ(heard[i], signal[start + i]) << "frame " << i;
+}
+
+}  // namespace
+
+TEST(EngineFeed, StopAndPauseKeepTheQueueAndRestartEmptiesIt) {
+    // No feeder threads and no feeding after the call: what plays next comes
+    // from the queue as the call left it (and from Play's own first block).
+    const std::vector<float> signal = position_signal(kOut * 2);
+    const struct {
+        const char* name;
+        Error (*act)(Engine&, uint32_t);
+        bool from_start;
+    } cases[] = {
+        {"pause", [](Engine& e, uint32_t h) { return e.pause(h); }, false},
+        {"stop", [](Engine& e, uint32_t h) { return e.stop(h); }, false},
+        {"restart", [](Engine& e, uint32_t h) { return e.play(h, true); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine engine(kOut, nullptr, 0);
+        uint32_t h = create(engine, stereo_wav(signal, signal));
+        engine.play(h, false);
+        render(engine, 8820);  // and the queue is full
+        ASSERT_EQ(c.act(engine, h), Error::none);
+        std::vector<float> out(2 * 2205);
+        engine.render(out.data(), 2205);  // a fade, or the restart's start
+        uint64_t held = position(engine, h);
+        if (!c.from_start) {
+            ASSERT_EQ(engine.play(h, false), Error::none);
+            engine.render(out.data(), 2205);
+        }
+        EXPECT_EQ(position(engine, h), held + (c.from_start ? 0 : 2205));
+        expect_continues(channel(out, 2, 0), signal, c.from_start ? 0 : size_t(held));
+    }
+}
+
+namespace {
+
+// Content whose reads wait while the gate is closed: storage that stalls.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = true;
+    void set(bool now_open) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            open = now_open;
+        }
+        changed.notify_all();
+    }
+};
+
+class GatedSource : public ForwardingSource {
+public:
+    GatedSource(std::unique_ptr<audio::ByteSource> inner, Gate& gate)
+        : ForwardingSource(std::move(inner)), gate_(gate) {}
+    size_t read(void* dst, size_t n) override {
+        std::unique_lock<std::mutex> lock(gate_.mutex);
+        gate_.changed.wait(lock, [this] { return gate_.open; });
+        return inner_->read(dst, n);
+    }
+
+private:
+    Gate& gate_;
+};
+
+// Renders in real time, 10 ms a period, into a recording made up front.
+class Recorder {
+public:
+    Recorder(Engine& engine, double seconds)
+        : out_(size_t(2 * kOut * seconds)), thread_([this, &engine] {
+              auto next = std::chrono::steady_clock::now();
+              for (size_t at = 0; at + 2 * 441 <= out_.size() && !done_.load(); at += 2 * 441) {
+                  engine.render(out_.data() + at, 441);
+                  frames_.store(at / 2 + 441);
+                  next += std::chrono::milliseconds(10);
+                  std::this_thread::sleep_until(next);
+              }
+          }) {}
+    // The recording so far, once the thread has stopped.
+    std::vector<float> stop() {
+        done_.store(true);
+        thread_.join();
+        out_.resize(2 * frames_.load());
+        return out_;
+    }
+
+private:
+    std::vector<float> out_;
+    std::atomic<bool> done_{false};
+    std::atomic<size_t> frames_{0};
+    std::thread thread_;
+};
+
+// Waits up to five seconds for `condition`.
+template <typename Condition>
+bool wait_for(Condition condition) {
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(EngineFeed, AStarvingStreamGoesSilentAndResumesWhereItWasWhileOthersPlayOn) {
+    // The stalled stream plays on the left, a steady one on the right.
+    const std::vector<float> signal = position_signal(kOut * 4);
+    const std::vector<float> none(kOut * 4, 0.0f), steady(kOut * 4, 0.5f);
+    Gate gate;
+    Engine engine(kOut);
+    audio::SourceOpener stalled_content = memory_opener(stereo_wav(signal, none));
+    Error error = Error::none;
+    uint32_t stalled = engine.create_stream(
+        [&](Error* e) { return std::make_unique<GatedSource>(stalled_content(e), gate); }, {}, &error);
+    uint32_t other = create(engine, stereo_wav(none, steady));
+    Recorder recorder(engine, 3.5);
+    engine.play(stalled, false);
+    engine.play(other, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    gate.set(false);
+    ASSERT_TRUE(wait_for([&] { return engine.underrun_count() > 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Starving, the position is that of the last sound heard.
+    uint64_t held = position(engine, stalled);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(position(engine, stalled), held);
+    gate.set(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    std::vector<float> out = recorder.stop();
+
+    EXPECT_EQ(engine.underrun_count(), 1u);
+    std::vector<float> left = channel(out, 2, 0), right = channel(out, 2, 1);
+    std::vector<float> heard;  // the left channel without its silences
+    size_t silent = 0, first = left.size();
+    for (size_t i = 0; i < left.size(); ++i) {
+        if (left[i] != 0.0f) heard.push_back(left[i]), first = std::min(first, i);
+        else if (i > first) ++silent;
+    }
+    EXPECT_GT(silent, size_t(kOut * 0.3)) << "the stall was never heard";
+    EXPECT_EQ(position(engine, stalled), heard.size());
+    expect_continues(heard, signal, 0);
+    size_t other_start = size_t(std::find(right.begin(), right.end(), 0.5f) - right.begin());
+    for (size_t i = other_start; i < right.size(); ++i) ASSERT_EQ(right[i], 0.5f) << "the other stream broke at " << i;
 }

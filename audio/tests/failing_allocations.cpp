@@ -1,8 +1,8 @@
-// The replaceable operator new of failing_allocations.h.
+// The hooks of replaced_new.h for programs that make memory run short on
+// demand (failing_allocations.h).
 #include "failing_allocations.h"
 
-#include <cstdlib>
-#include <new>
+#include "replaced_new.h"
 
 namespace {
 
@@ -15,35 +15,12 @@ thread_local size_t t_allocated_bytes = 0;
 void audio_test::fail_allocations(int count) { t_failures_left = count; }
 size_t audio_test::allocated_bytes() { return t_allocated_bytes; }
 
-void* operator new(std::size_t size) {
+bool audio_test::allocation_fails(std::size_t size) {
     if (t_failures_left > 0) {
         --t_failures_left;
-        throw std::bad_alloc();
+        return true;
     }
     t_allocated_bytes += size;
-    if (void* block = std::malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
+    return false;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return operator new(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-// Inlined where operator new was called, these free() calls look like a
-// mismatch to GCC; they are the other half of the operator new above.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-
+void audio_test::note_release() {}

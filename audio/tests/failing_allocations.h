@@ -1,5 +1,5 @@
-// Memory running short, on demand: a program that links failing_allocations.cpp
-// has its global operator new replaced by one that can be told to fail, on
+// Memory running short, on demand: a program that links replaced_new.cpp and
+// failing_allocations.cpp has an operator new that can be told to fail, on
 // one thread at a time, so that gtest and the other threads go on. It also
 // counts what each thread allocates.
 #pragma once

@@ -36,7 +36,7 @@ uint32_t playing_dc(Engine& engine, audio::StreamOptions options = {}) {
 std::vector<float> render_left(Engine& engine, size_t frames) {
     std::vector<float> left, block(2 * kDeviceBlock);
     while (left.size() < frames) {
-        engine.render(block.data(), kDeviceBlock);
+        render_fed(engine, block.data(), kDeviceBlock);
         for (size_t i = 0; i < kDeviceBlock; ++i) left.push_back(block[2 * i]);
     }
     return left;

@@ -278,9 +278,9 @@ std::vector<uint8_t> read_file(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<uint8_t> read_data_file(const std::string& name) {
-    return read_file(std::string(AUDIO_TEST_DATA_DIR) + "/" + name);
-}
+std::string data_file_path(const std::string& name) { return std::string(AUDIO_TEST_DATA_DIR) + "/" + name; }
+
+std::vector<uint8_t> read_data_file(const std::string& name) { return read_file(data_file_path(name)); }
 
 double process_cpu_seconds() {
 #ifdef _WIN32
@@ -293,6 +293,17 @@ double process_cpu_seconds() {
 #else
     return double(std::clock()) / CLOCKS_PER_SEC;
 #endif
+}
+
+void render_fed(audio::Engine& engine, float* out, size_t frames) {
+    // A 48 kHz device's 10 ms period: no divisor of a queue's length, so
+    // that reads cross the end of its ring as a real device's do.
+    const size_t kBlock = 480;
+    for (size_t done = 0; done < frames; done += kBlock) {
+        engine.feed();
+        engine.render(out + 2 * done, std::min(kBlock, frames - done));
+    }
+    engine.feed();
 }
 
 }  // namespace audio_test

@@ -12,6 +12,7 @@
 
 #include "io/byte_source.h"
 #include "decode/decoder.h"
+#include "mix/engine.h"
 
 namespace audio_test {
 
@@ -88,6 +89,12 @@ double tone_amplitude(const std::vector<float>& samples, uint32_t rate, double h
 // relative to the tone (Blackman-Harris windowed FFT of 2^k samples).
 double worst_spur_db(const std::vector<float>& samples, uint32_t rate, double tone_hz);
 
+// Renders `frames` frames as a device would, in 10 ms blocks, but faster
+// than real time: the queues are topped up (Engine::feed) before each block
+// and once after the last, so that what comes out never depends on the
+// feeder threads' timing.
+void render_fed(audio::Engine& engine, float* out, size_t frames);
+
 // Reopenable in-memory content for Engine::create_stream.
 std::function<std::unique_ptr<audio::ByteSource>(audio::Error*)> memory_opener(std::vector<uint8_t> bytes);
 
@@ -117,6 +124,8 @@ std::unique_ptr<audio::Decoder> open_bytes(const std::vector<uint8_t>& bytes, au
 std::vector<uint8_t> read_file(const std::string& path);
 // Reads a file of the committed test data.
 std::vector<uint8_t> read_data_file(const std::string& name);
+// The path of a file of the committed test data.
+std::string data_file_path(const std::string& name);
 
 // Kernel and user time of this whole process so far, in seconds: shows
 // that a waiting library does not spin.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "block_feed.h"
@@ -19,6 +20,18 @@ namespace {
 // Input is converted in pieces of at most this many bytes, so one call with
 // a large block cannot ask the codec for an unbounded output buffer.
 constexpr size_t kMaxChunk = 64 * 1024;
+
+// Held while an ACM stream is opened or closed. Wine's ACM keeps its open
+// drivers in lists it changes without a lock of its own; opened and closed
+// from several threads at once (streams are made on the callers' threads
+// and destroyed on any), a list breaks and the process hangs as it exits.
+std::mutex acm_open_close;
+
+// Closes an ACM stream under acm_open_close.
+void close_stream(HACMSTREAM stream) {
+    std::lock_guard<std::mutex> lock(acm_open_close);
+    acmStreamClose(stream, 0);
+}
 
 // The fmt bytes as a WAVEFORMATEX the codecs can read: at least the 18-byte
 // header (a 16-byte PCM-style chunk gets cbSize 0), cbSize trimmed to the
@@ -57,7 +70,7 @@ public:
         : stream_(stream), output_(output), feed_(block_bytes, kMaxChunk) {}
 
     // Closes the codec's stream; its output so far is already delivered.
-    ~AcmConverter() override { acmStreamClose(stream_, 0); }
+    ~AcmConverter() override { close_stream(stream_); }
 
     AcmConverter(const AcmConverter&) = delete;
     AcmConverter& operator=(const AcmConverter&) = delete;
@@ -116,6 +129,7 @@ private:
 // Opens a non-real-time ACM stream from source to 16-bit PCM; on success
 // *output holds the PCM format chosen.
 HACMSTREAM open_stream(WAVEFORMATEX* source, WAVEFORMATEX* output) {
+    std::lock_guard<std::mutex> lock(acm_open_close);
     HACMSTREAM stream = nullptr;
     *output = pcm16_format(source->nSamplesPerSec, source->nChannels);
     if (acmStreamOpen(&stream, nullptr, source, output, nullptr, 0, 0,
@@ -157,7 +171,7 @@ std::unique_ptr<BlockConverter> open_block_converter(const std::vector<uint8_t>&
     size_t block_bytes = format->wFormatTag == WAVE_FORMAT_MPEGLAYER3 ? 0 : std::max<WORD>(format->nBlockAlign, 1);
     AcmConverter* converter = new (std::nothrow) AcmConverter(stream, output, block_bytes);
     if (converter == nullptr) {
-        acmStreamClose(stream, 0);
+        close_stream(stream);
         *error = Error::no_memory;
         return nullptr;
     }

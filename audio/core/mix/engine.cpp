@@ -1,7 +1,9 @@
-// Stream handles, state changes and the mixer.
+// Stream handles, state changes, the feeding pass and the mixer.
 #include "mix/engine.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <new>
 
 #include "decode/probe.h"
@@ -9,7 +11,19 @@
 namespace audio {
 namespace {
 
-constexpr size_t kMixBlock = 512;  // frames mixed per step
+// What Play decodes on the calling thread before the stream joins the mix,
+// so that its first sound never waits for a feeder thread: 100 ms.
+constexpr size_t kStartFramesPerSecond = 10;
+// An output that has not rendered for this long is not playing anything
+// out: far longer than any device's period.
+constexpr std::chrono::milliseconds kOutputSilentAfter{250};
+
+// Now on the steady clock, in nanoseconds.
+int64_t steady_now_ns() {
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+}
+
 // Handles are never reused during a run, across engines too, so that a stale
 // handle can never reach a newer stream.
 std::atomic<uint32_t> next_handle{1};
@@ -29,16 +43,16 @@ std::unique_ptr<BlockConverter> no_converters(const std::vector<uint8_t>&, Error
 
 }  // namespace
 
-Engine::Engine(uint32_t out_rate, ConverterFactory converters)
+Engine::Engine(uint32_t out_rate, ConverterFactory converters, size_t feeder_threads)
     : out_rate_(out_rate),
       converters_(converters ? std::move(converters) : ConverterFactory(no_converters)),
-      scratch_(2 * kMixBlock) {
-    render_list_.reserve(64);
-    finished_.reserve(64);
-    mixing_.reserve(64);
-}
+      mix_list_(std::make_shared<const MixList>()),
+      feeder_(std::make_unique<Feeder>(feeder_threads, [this] { feed_streams(false); })) {}
 
-Engine::~Engine() { free_all(); }
+Engine::~Engine() {
+    feeder_.reset();  // no pass runs while the streams go
+    free_all();
+}
 
 uint32_t Engine::create_stream(SourceOpener open_source, StreamOptions options, Error* error) {
     try {
@@ -66,18 +80,30 @@ std::shared_ptr<Stream> Engine::find(uint32_t handle) {
     return find(lock, handle);
 }
 
-std::shared_ptr<Stream> Engine::find(const TableLock&, uint32_t handle) {
+std::shared_ptr<Stream> Engine::find(const TableLock& lock, uint32_t handle) {
     auto it = streams_.find(handle);
-    return it == streams_.end() ? nullptr : it->second;
+    if (it == streams_.end()) return nullptr;
+    std::shared_ptr<Stream> stream = it->second;
+    // An auto-free stream that has played to its end is gone from the
+    // moment the mixer ended it, not only from the feeder's next pass.
+    bool ended_to_free = stream->auto_free() && stream->state() == StreamState::ended;
+    if (ended_to_free && !stream->is_decode_channel()) {
+        release(lock, stream);
+        return nullptr;
+    }
+    return stream;
 }
 
 Error Engine::start_playing(const std::shared_ptr<Stream>& stream) {
     TableLock lock(table_mutex_);
     // Released since the caller found it: the handle is gone.
     if (stream->released(lock)) return Error::bad_handle;
+    std::shared_ptr<const MixList> old;  // let go after the lock
     if (!stream->in_mix_list(lock)) {
         try {
-            mixing_.push_back(stream);
+            auto list = std::make_shared<MixList>(*mix_list_);
+            list->push_back(stream);
+            old = publish(lock, std::move(list));
         } catch (const std::bad_alloc&) {
             return Error::no_memory;
         }
@@ -87,18 +113,42 @@ Error Engine::start_playing(const std::shared_ptr<Stream>& stream) {
     return Error::none;
 }
 
+std::shared_ptr<const Engine::MixList> Engine::publish(const TableLock&, std::shared_ptr<const MixList> list) {
+    std::lock_guard<std::mutex> mix_lock(mix_mutex_);
+    mix_list_.swap(list);
+    return list;
+}
+
 void Engine::release(const TableLock& lock, const std::shared_ptr<Stream>& stream) {
     streams_.erase(stream->handle());
     stream->mark_released(lock);
 }
 
+bool Engine::output_heard() const {
+    int64_t last = last_render_ns_.load();
+    if (last == 0 || output_stalled_.load()) return false;
+    return steady_now_ns() - last < std::chrono::nanoseconds(kOutputSilentAfter).count();
+}
+
+std::shared_ptr<const Engine::MixList> Engine::drop_unheard(const TableLock& lock) {
+    if (output_heard()) return nullptr;
+    try {
+        return reap_quiet(lock);
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // the feeder's next pass drops them
+    }
+}
+
 Error Engine::free_stream(uint32_t handle) {
-    std::shared_ptr<Stream> stream;  // outlives the lock: streams are destroyed unlocked
+    // These outlive the lock: streams are destroyed unlocked.
+    std::shared_ptr<Stream> stream;
+    std::shared_ptr<const MixList> dropped;
     TableLock lock(table_mutex_);
     stream = find(lock, handle);
     if (!stream) return Error::bad_handle;
     stream->set_state(StreamState::stopped);
     release(lock, stream);
+    dropped = drop_unheard(lock);
     return Error::none;
 }
 
@@ -111,9 +161,15 @@ Error Engine::play(uint32_t handle, bool restart) {
     // An ended stream, or one whose decoding failed, starts again from its
     // beginning. Opening the content again is slow: it runs unlocked.
     if (restart || state == StreamState::ended || stream->failed()) {
-        if (Error error = stream->rewind(); error != Error::none) return error;
+        if (Error error = stream->rewind(mix_mutex_); error != Error::none) return error;
     }
-    return start_playing(stream);
+    // Its first sound is ready before the mixer needs it, unless a feeder
+    // thread is filling the queue right now.
+    fill(stream, out_rate_ / kStartFramesPerSecond, false);
+    if (stream->failed()) return stream->failure();  // it stays stopped
+    Error error = start_playing(stream);
+    feeder_->wake();
+    return error;
 }
 
 Error Engine::pause(uint32_t handle) {
@@ -123,12 +179,16 @@ Error Engine::pause(uint32_t handle) {
 }
 
 Error Engine::stop(uint32_t handle) {
-    std::shared_ptr<Stream> stream;  // outlives the lock
+    std::shared_ptr<Stream> stream;  // these outlive the lock
+    std::shared_ptr<const MixList> dropped;
     TableLock lock(table_mutex_);
     stream = find(lock, handle);
     if (!stream) return Error::bad_handle;
     stream->stop();
-    if (stream->auto_free()) release(lock, stream);
+    if (stream->auto_free()) {
+        release(lock, stream);
+        dropped = drop_unheard(lock);
+    }
     return Error::none;
 }
 
@@ -155,6 +215,11 @@ Error Engine::info(uint32_t handle, StreamInfo* info) {
     return Error::none;
 }
 
+Error Engine::failure(uint32_t handle) {
+    std::shared_ptr<Stream> stream = find(handle);
+    return stream ? stream->failure() : Error::none;
+}
+
 Error Engine::read_decoded(uint32_t handle, float* out, size_t frames, size_t* got) {
     *got = 0;
     std::shared_ptr<Stream> stream = find(handle);
@@ -172,15 +237,15 @@ Error Engine::read_decoded(uint32_t handle, float* out, size_t frames, size_t* g
 }
 
 void Engine::free_all() {
-    std::vector<std::shared_ptr<Stream>> doomed;
+    std::shared_ptr<const MixList> doomed = std::make_shared<const MixList>();
     std::unordered_map<uint32_t, std::shared_ptr<Stream>> table;
     {
         TableLock lock(table_mutex_);
         table.swap(streams_);
-        doomed.swap(mixing_);
+        doomed = publish(lock, std::move(doomed));
         // Released, so that a call still holding one cannot play it again.
         for (auto& entry : table) entry.second->mark_released(lock);
-        for (auto& stream : doomed) {
+        for (auto& stream : *doomed) {
             stream->set_in_mix_list(lock, false);
             stream->mark_released(lock);
         }
@@ -197,65 +262,19 @@ size_t Engine::held_stream_count() {
     TableLock lock(table_mutex_);
     // A stream in the mix that is not released is in the table as well.
     auto released = [&lock](const std::shared_ptr<Stream>& stream) { return stream->released(lock); };
-    return streams_.size() + size_t(std::count_if(mixing_.begin(), mixing_.end(), released));
+    return streams_.size() + size_t(std::count_if(mix_list_->begin(), mix_list_->end(), released));
 }
 
 void Engine::render(float* out, size_t frames) {
-    while (frames > 0) {
-        size_t n = std::min(frames, kMixBlock);
-        try {
-            render_block(out, n);
-        } catch (...) {
-            // The engine's own lists could not grow (a stream's failure stops
-            // only that stream, in mix_streams): this block stays silent.
-            std::fill(out, out + 2 * n, 0.0f);
-            render_list_.clear();
-            finished_.clear();
-        }
-        out += 2 * n;
-        frames -= n;
-    }
-}
-
-void Engine::render_block(float* out, size_t frames) {
+    last_render_ns_.store(steady_now_ns());
     std::fill(out, out + 2 * frames, 0.0f);
     {
-        TableLock lock(table_mutex_);
-        render_list_.assign(mixing_.begin(), mixing_.end());
-    }
-    finished_.reserve(render_list_.size());  // mix_streams then never allocates
-    mix_streams(out, frames);
-    apply_master_volume(out, frames);
-    if (!finished_.empty()) reap_finished();
-    finished_.clear();
-    render_list_.clear();
-}
-
-void Engine::mix_streams(float* out, size_t frames) {
-    // Decoding happens here, with no engine lock held.
-    finished_.clear();
-    for (const auto& stream : render_list_) {
-        std::fill(scratch_.begin(), scratch_.end(), 0.0f);
-        bool sounding;
-        try {
-            sounding = stream->mix_into(out, scratch_.data(), frames);
-        } catch (...) {
-            // Memory ran short while decoding, say: that stream stops, the
-            // others play on.
-            drop_failed(stream);
-            continue;
+        std::lock_guard<std::mutex> lock(mix_mutex_);
+        for (const auto& stream : *mix_list_) {
+            if (stream->mix_into(out, frames)) underruns_.fetch_add(1);
         }
-        if (!sounding) finished_.push_back(stream);
     }
-}
-
-void Engine::drop_failed(const std::shared_ptr<Stream>& stream) {
-    TableLock lock(table_mutex_);
-    stream->mark_failed();
-    auto it = std::find(mixing_.begin(), mixing_.end(), stream);
-    if (it != mixing_.end()) mixing_.erase(it);
-    stream->set_in_mix_list(lock, false);
-    if (stream->auto_free() && !stream->released(lock)) release(lock, stream);
+    apply_master_volume(out, frames);
 }
 
 void Engine::apply_master_volume(float* out, size_t frames) {
@@ -270,19 +289,57 @@ void Engine::apply_master_volume(float* out, size_t frames) {
     applied_volume_ = target;
 }
 
-void Engine::reap_finished() {
-    TableLock lock(table_mutex_);
-    for (const auto& stream : finished_) {
-        StreamState state = stream->state();
-        // A call restarted it meanwhile: it stays in the mix.
-        if (state == StreamState::playing && !stream->released(lock)) continue;
-        auto it = std::find(mixing_.begin(), mixing_.end(), stream);
-        if (it == mixing_.end()) continue;
-        mixing_.erase(it);
+void Engine::feed() { feed_streams(true); }
+
+void Engine::feed_streams(bool wait) {
+    std::shared_ptr<const MixList> reaped, list;  // let go after the lock
+    {
+        TableLock lock(table_mutex_);
+        reaped = reap_quiet(lock);
+        list = mix_list_;
+    }
+    for (const auto& stream : *list) {
+        if (stream->state() == StreamState::playing) fill(stream, SIZE_MAX, wait);
+    }
+}
+
+std::shared_ptr<const Engine::MixList> Engine::reap_quiet(const TableLock& lock) {
+    bool heard = output_heard();
+    auto leaves = [&lock, heard](const std::shared_ptr<Stream>& stream) {
+        // A fade that nobody hears need not be waited for.
+        if (!heard && stream->released(lock)) return true;
+        // Played again meanwhile: it stays in the mix.
+        return stream->went_quiet() && (stream->state() != StreamState::playing || stream->released(lock));
+    };
+    if (std::none_of(mix_list_->begin(), mix_list_->end(), leaves)) return nullptr;
+    auto kept = std::make_shared<MixList>();
+    for (const auto& stream : *mix_list_) {
+        if (!leaves(stream)) {
+            kept->push_back(stream);
+            continue;
+        }
         stream->set_in_mix_list(lock, false);
-        bool ended_to_free = state == StreamState::ended && stream->auto_free();
+        bool ended_to_free = stream->state() == StreamState::ended && stream->auto_free();
         if (ended_to_free && !stream->released(lock)) release(lock, stream);
     }
+    return publish(lock, std::move(kept));
+}
+
+void Engine::fill(const std::shared_ptr<Stream>& stream, size_t wanted, bool wait) {
+    Error failure = Error::none;
+    try {
+        stream->fill(wanted, wait);
+        return;
+    } catch (const std::bad_alloc&) {
+        failure = Error::no_memory;
+    } catch (...) {
+        failure = Error::unknown;
+    }
+    // That stream stops, the others play on; the mixer lets it go once it
+    // has faded out.
+    TableLock lock(table_mutex_);
+    stream->mark_failed(failure);
+    if (stream->auto_free() && !stream->released(lock)) release(lock, stream);
 }
 
 }  // namespace audio

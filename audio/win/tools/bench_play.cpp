@@ -2,11 +2,13 @@
 // stream takes to create, and what playing it costs this process in CPU time
 // and memory.
 //
-//   bench_play FILE SECONDS [DEVICE]
+//   bench_play FILE SECONDS [DEVICE [STREAMS]]
 //
 // Prints "create_ms", and when SECONDS > 0 plays the file for that long on
-// DEVICE (default 1) and prints "cpu_percent" (CPU time over wall time while
-// playing, 100 = one core), "peak_working_set_kb" and "peak_private_kb".
+// DEVICE (default 1), as STREAMS streams at once (default 1), and prints
+// "cpu_percent" (CPU time over wall time while playing, 100 = one core),
+// "peak_working_set_kb", "peak_private_kb" and "underruns" (times a
+// stream's decoded sound ran out).
 #include <windows.h>
 #include <psapi.h>
 
@@ -14,6 +16,7 @@
 #include <cstdlib>
 
 #include "bass.h"
+#include "diagnostics.h"
 #include "test_signals.h"
 
 namespace {
@@ -29,12 +32,13 @@ double now_seconds() {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_play FILE SECONDS [DEVICE]\n");
+        std::fprintf(stderr, "usage: bench_play FILE SECONDS [DEVICE [STREAMS]]\n");
         return 2;
     }
     const char* path = argv[1];
     double seconds = std::atof(argv[2]);
     int device = argc > 3 ? std::atoi(argv[3]) : 1;
+    int streams = argc > 4 ? std::atoi(argv[4]) : 1;
 
     if (!BASS_Init(device, 44100, 0, nullptr, nullptr)) {
         std::fprintf(stderr, "bench_play: BASS_Init failed with error %d\n", BASS_ErrorGetCode());
@@ -54,6 +58,7 @@ int main(int argc, char** argv) {
         double cpu_before = audio_test::process_cpu_seconds();
         double wall_before = now_seconds();
         BASS_ChannelPlay(stream, FALSE);
+        for (int i = 1; i < streams; ++i) BASS_ChannelPlay(BASS_StreamCreateFile(FALSE, path, 0, 0, 0), FALSE);
         Sleep(static_cast<DWORD>(seconds * 1000));
         double cpu = audio_test::process_cpu_seconds() - cpu_before;
         double wall = now_seconds() - wall_before;
@@ -67,6 +72,7 @@ int main(int argc, char** argv) {
             std::printf("peak_private_kb %llu\n",
                         static_cast<unsigned long long>(memory.PeakPagefileUsage / 1024));
         }
+        std::printf("underruns %llu\n", static_cast<unsigned long long>(audio::library_underrun_count()));
     }
     BASS_Free();
     return 0;

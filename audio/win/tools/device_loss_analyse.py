@@ -3,15 +3,16 @@
 the lost output and to play again, and where in the tone it went on.
 
     device_loss_analyse.py tone OUT.wav          writes the tone
-    device_loss_analyse.py resume|free WORK_DIR  checks a run
+    device_loss_analyse.py resume|fresh|free WORK_DIR  checks a run
 
 WORK_DIR holds events.txt (the program's lines), marks.txt (the script's) and, for
-resume, before.raw and after.raw: s16le stereo captures at 44100 Hz of the
-null sink before it was unloaded (capture.py) and of the pipe sink loaded
-after it. The
+resume and fresh, before.raw and after.raw: s16le stereo captures at 44100 Hz of the
+null sink before it was unloaded (capture.py) and of the sink loaded after
+it (a pipe sink for resume, a fresh null sink's monitor for fresh). The
 tone rises 100 Hz a second from 300 Hz, so its pitch tells the position in
 the file: the position heard last before the loss and the one heard first
-after it must be the same, up to the sound the lost output still held.
+after it must be the same, up to the sound the lost output still held
+(and, for fresh, up to what the new sink ran ahead of its clock).
 Underruns in the sound server are cut out first (as analyse_capture.py
 does); when the only failures lie next to one, the exit code is 3 and the
 run may be repeated.
@@ -100,9 +101,12 @@ def spliced_captures(work):
     return before, after, near_resume, in_second
 
 
-def check_positions(work, stalled_at, held_ms, failures):
+def check_positions(work, stalled_at, held_ms, lead_ms, failures):
     """Where the tone was last heard before the loss and first after it,
-    against stalled_at, the position in seconds the library reported."""
+    against stalled_at, the position in seconds the library reported.
+    lead_ms: how far ahead of its clock the sink that came back was when
+    the stream arrived; Wine drops up to that much sound, and neither its
+    WASAPI clock nor waveOut's position shows it, so it is allowed."""
     captures = spliced_captures(work)
     if captures is None:
         failures.append(("no tone before the loss or after the output came back", "hard"))
@@ -121,20 +125,23 @@ def check_positions(work, stalled_at, held_ms, failures):
     drift_ms = (position(hz_later) - position(hz_settled) - (mid_later - mid_settled) / RATE) * 1000
     level = rms(after, start, start + w)
     resume_error_ms = (heard_next - stalled_at) * 1000
-    max_skip_ms = LIBRARY_QUEUE_MS + held_ms + SKIP_MARGIN_MS
+    max_skip_ms = LIBRARY_QUEUE_MS + held_ms + lead_ms + SKIP_MARGIN_MS
     print(f"heard last before the loss: {heard_last:.3f} s into the tone ({hz_end:.1f} Hz)")
     print(f"stalled at:                 {stalled_at:.3f} s (the library's position)")
     print(f"heard first after it:       {heard_next:.3f} s ({hz_on:.1f} Hz), {resume_error_ms:+.1f} ms "
           f"from where the library stalled; {skip_ms:.1f} ms skipped "
-          f"(the sound server held {held_ms:.0f} ms)")
-    if abs(resume_error_ms) > MAX_RESUME_ERROR_MS:
+          f"(the sound server held {held_ms:.0f} ms; the sink came back {lead_ms:.0f} ms ahead)")
+    if not -MAX_RESUME_ERROR_MS <= resume_error_ms <= MAX_RESUME_ERROR_MS + lead_ms:
         failures.append((f"playback went on {resume_error_ms:+.1f} ms from the position where it stalled",
                          "underrun" if near_resume else "hard"))
     print(f"over the second after it the tone ran {drift_ms:+.1f} ms off real time; level {level:.4f}")
     if not -10.0 <= skip_ms <= max_skip_ms:
         failures.append((f"{skip_ms:.1f} ms of sound went missing over the loss "
                          f"(allowed -10 to {max_skip_ms:.0f})", "underrun" if near_resume else "hard"))
-    if abs(drift_ms) > 10.0:
+    # A fresh null sink still settles for a while after it is back, and Wine
+    # trims what it does not take: its pitch wobbles by 20 ms there. The rate
+    # is judged on the pipe sink, which keeps to its clock.
+    if abs(drift_ms) > 10.0 and lead_ms == 0:
         failures.append((f"after the output came back the tone ran {drift_ms:+.1f} ms off real time",
                          "underrun" if in_second else "hard"))
     if abs(level - PEAK / math.sqrt(2)) > 0.03 * PEAK / math.sqrt(2):
@@ -172,10 +179,11 @@ def main():
         if figures.get(name, 0.0) > MAX_CPU_PERCENT:
             failures.append((f"{name}: {figures[name]:.1f} % of a core", "hard"))
     print("figures: " + ", ".join(f"{k} {v:.1f}" for k, v in figures.items()))
-    if mode == "resume":
+    if mode in ("resume", "fresh"):
         check_resumption(states, marks, failures)
         stalled_at = next(p for n, t, p in states if n == "stalled" and t >= marks["unload"])
-        check_positions(work, stalled_at, figures.get("held_by_server", 0.0), failures)
+        check_positions(work, stalled_at, figures.get("held_by_server", 0.0), figures.get("sink_lead", 0.0),
+                        failures)
     for failure, _ in failures:
         print(f"FAIL: {failure}")
     if failures and all(kind == "underrun" for _, kind in failures):

@@ -24,7 +24,7 @@ ProcessFigures measure_process();
 const char* figure_sources();
 
 // Why `now` is not flat next to `base`, or null when it is: more than
-// max_bytes or max_handles apart, or any stream left over.
+// max_bytes or max_handles above it, or any stream left over.
 const char* not_flat_because(const ProcessFigures& base, const ProcessFigures& now,
                              SIZE_T max_bytes, DWORD max_handles);
 

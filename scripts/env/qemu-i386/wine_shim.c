@@ -195,15 +195,16 @@ static int is_fault_signal(int signal) {
 
 /* glibc points %gs at each thread's own TLS through one GDT entry, which the
  * kernel keeps per thread; qemu keeps one GDT for the whole process, last
- * written by the thread started last. When a signal handler returns, qemu
- * reloads %gs from that entry, and the interrupted thread goes on with the
- * newest thread's TLS. Wine's unix side finds its TEB there
- * (pthread_getspecific), so the thread then uses another thread's server
- * pipes and identity: the Wine server interrupts threads with SIGUSR1, and
- * while the Open dialog starts COM's threads this left the program hanging.
- * Writing the thread's own base back into the entry just before the handler
- * returns makes the reload find it. (Only two signal returns at the very
- * same moment, or a thread start between, could still mix them.) */
+ * written by the thread started last, and reloads %gs from it whenever a
+ * signal handler returns (and Wine's handlers load %gs themselves). A thread
+ * that reloads after another thread started goes on with the newer thread's
+ * TLS. Wine's unix side finds its TEB there (pthread_getspecific), so the
+ * thread then uses another thread's server pipes and identity, and waits for
+ * replies that never come. Every thread therefore gets an LDT entry of its
+ * own with its TLS base (see own_tls_selector below), so that every reload
+ * finds its own. Threads that still use the GDT entry (started before this
+ * library, or past the LDT's room) are covered by writing their base back
+ * into the entry just before a handler returns. */
 static void keep_own_tls(unsigned int selector, unsigned int base) {
   struct { unsigned int entry_number, base_addr, limit, flags; } desc;
   if (selector & 4) return; /* an LDT selector: not shared this way */
@@ -212,6 +213,93 @@ static void keep_own_tls(unsigned int selector, unsigned int base) {
   desc.limit = 0xfffff;
   desc.flags = 1 | 1 << 4 | 1 << 6; /* 32-bit, limit in pages, usable */
   syscall(SYS_set_thread_area, &desc);
+}
+
+#define SYS_modify_ldt 123
+#define SYS_rt_sigprocmask 175
+#define SIG_SETMASK 2
+#define LDT_ENTRIES 8192
+/* Wine allocates its own LDT entries (each thread's %fs) from the bottom up;
+ * the TLS entries are taken from the top down, far from Wine's. */
+#define FIRST_TLS_LDT_ENTRY (LDT_ENTRIES - 1)
+#define LAST_TLS_LDT_ENTRY 4096
+
+static int next_tls_ldt_entry = FIRST_TLS_LDT_ENTRY;
+/* The GDT entry glibc gave the main thread's TLS, which it hands on to every
+ * thread it starts. */
+static unsigned int gdt_tls_selector;
+
+/* Points %gs at an LDT entry of this thread's own, with the base it has now.
+ * Keeps the GDT selector where the LDT is full or cannot be written. */
+static void own_tls_selector(void) {
+  struct { unsigned int entry_number, base_addr, limit, flags; } desc;
+  unsigned int selector, base;
+  int entry;
+  __asm__ volatile("movl %%gs, %0" : "=r"(selector));
+  if (selector & 4) return; /* already in the LDT */
+  gdt_tls_selector = selector;
+  __asm__ volatile("movl %%gs:0, %0" : "=r"(base));
+  entry = __sync_fetch_and_sub(&next_tls_ldt_entry, 1);
+  if (entry < LAST_TLS_LDT_ENTRY) return;
+  desc.entry_number = entry;
+  desc.base_addr = base;
+  desc.limit = 0xfffff;
+  desc.flags = 1 | 1 << 4 | 1 << 6; /* 32-bit, limit in pages, usable */
+  if (syscall(SYS_modify_ldt, 1, &desc, sizeof desc) != 0) return;
+  selector = entry << 3 | 4 | 3; /* LDT, user privilege */
+  __asm__ volatile("movl %0, %%gs" : : "r"(selector));
+}
+
+/* The main thread moves before Wine notes its %gs for its signal handlers. */
+__attribute__((constructor)) static void own_tls_for_main_thread(void) { own_tls_selector(); }
+
+/* glibc's pthread_create passes the new thread's TLS to clone as a GDT entry
+ * whose number it takes from the caller's %gs, so the caller must be on the
+ * GDT entry while it creates a thread, with its own base written there. One
+ * thread is created at a time, with the caller's signals blocked, until the
+ * new thread has moved to an LDT entry of its own: nothing else writes the
+ * GDT entry meanwhile. */
+typedef struct {
+  void *(*start)(void *);
+  void *argument;
+  unsigned long signals[2]; /* the caller's mask, which the thread starts with */
+  volatile int moved;
+} thread_start;
+static volatile int creating; /* a spin lock: held for a few microseconds */
+
+static void *start_on_own_selector(void *opaque) {
+  thread_start *start = opaque;
+  void *(*routine)(void *) = start->start;
+  void *argument = start->argument;
+  own_tls_selector();
+  syscall(SYS_rt_sigprocmask, SIG_SETMASK, start->signals, 0, 8);
+  __sync_synchronize();
+  start->moved = 1; /* start is the creator's, and may be gone after this */
+  return routine(argument);
+}
+
+int pthread_create(void *thread, const void *attributes, void *(*routine)(void *), void *argument) {
+  typedef int (*create_fn)(void *, const void *, void *(*)(void *), void *);
+  static create_fn real;
+  unsigned long all_signals[2] = {~0ul, ~0ul};
+  unsigned int selector, base;
+  thread_start start = {routine, argument, {0, 0}, 0};
+  int result;
+  if (!real) real = (create_fn)next("pthread_create");
+  __asm__ volatile("movl %%gs, %0" : "=r"(selector));
+  if (!(selector & 4) || !gdt_tls_selector) return real(thread, attributes, routine, argument);
+  syscall(SYS_rt_sigprocmask, SIG_SETMASK, all_signals, start.signals, 8);
+  while (__sync_lock_test_and_set(&creating, 1)) syscall(158 /* sched_yield */);
+  __asm__ volatile("movl %%gs:0, %0" : "=r"(base));
+  keep_own_tls(gdt_tls_selector, base);
+  __asm__ volatile("movl %0, %%gs" : : "r"(gdt_tls_selector));
+  result = real(thread, attributes, start_on_own_selector, &start);
+  if (result == 0)
+    while (!start.moved) syscall(158 /* sched_yield */);
+  __asm__ volatile("movl %0, %%gs" : : "r"(selector));
+  __sync_lock_release(&creating);
+  syscall(SYS_rt_sigprocmask, SIG_SETMASK, start.signals, 0, 8);
+  return result;
 }
 
 /* In front of every handler of Wine's: the fixes above, then Wine's handler. */

@@ -5,7 +5,9 @@
 # loads a sink again, and checks by recording that the tone goes on from
 # the position where it stopped (its pitch tells the position).
 #
-#   device_loss_test.sh resume|free DEVICE BASS_DEVICE_LOSS_CHECK.exe
+#   device_loss_test.sh resume|fresh|free DEVICE BASS_DEVICE_LOSS_CHECK.exe
+#   resume: a pipe sink comes back, which keeps to its clock.
+#   fresh: a freshly loaded null sink comes back, recorded from its monitor.
 #   free: the sink stays away, and BASS_Free must return promptly.
 #   DEVICE: the library's device number, 1 or -1.
 #
@@ -20,7 +22,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 mode=$1
 device=$2
 program=$3
-sink_args="sink_name=out rate=44100 channels=2"
 
 work=$(mktemp -d)
 pids=()
@@ -31,10 +32,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-load_sink() {
-  pactl load-module module-null-sink $sink_args >/dev/null
-  pactl set-default-sink out
-}
 # Starts capture.py into $1.
 start_capture() {
   python3 "$tools/capture.py" "$1" &
@@ -63,13 +60,11 @@ cpu_seconds() {
 lose_the_sink() {
   wait_for_state playing 10 || return 1
   sleep 1.5
-  local module
-  module=$(pactl list short modules | awk '/module-null-sink/ { print $1; exit }')
   # What the sound server holds of the stream, lost with the sink.
   pactl list sink-inputs | awk '/Buffer Latency:|Sink Latency:/ { us += $3 }
     END { printf "figure held_by_server %.1f ms\n", us / 1000 }' >> "$work/marks.txt"
   echo "unload $(date +%s.%N)" >> "$work/marks.txt"
-  pactl unload-module "$module"
+  unload_null_sink
   wait_for_state stalled 5 || return 1
   local wine_pid before
   wine_pid=$(pgrep -n -f "^[^ ]*$(basename "$program")" || true)
@@ -95,9 +90,27 @@ bring_the_sink_back() {
     sleep 0.01
   done
   echo "load $(date +%s.%N)" >> "$work/marks.txt"
-  pactl load-module module-pipe-sink file="$work/sink.fifo" format=s16le $sink_args \
+  pactl load-module module-pipe-sink file="$work/sink.fifo" format=s16le $null_sink_args \
     use_system_clock_for_timing=yes >/dev/null
   pactl set-default-sink out
+}
+
+# Loads a fresh null sink, as a user's new device would appear, and records
+# its monitor from then on. Such a sink renders up to two seconds ahead of
+# its clock; what it is ahead when the program's stream arrives (its sink
+# latency then) is sound the program hands over that the sink will not
+# take in time, and Wine drops it: logged as the figure sink_lead.
+bring_a_fresh_sink_back() {
+  echo "load $(date +%s.%N)" >> "$work/marks.txt"
+  load_null_sink
+  start_capture "$work/after.raw"
+  local lead=""
+  for _ in $(seq 100); do
+    lead=$(pactl list sink-inputs | awk '/Sink Latency:/ { print $3 / 1000; exit }')
+    [ -n "$lead" ] && break
+    sleep 0.02
+  done
+  echo "figure sink_lead ${lead:-0} ms" >> "$work/marks.txt"
 }
 
 # Puts the test environment's null sink back in place of the pipe sink.
@@ -105,7 +118,7 @@ restore_null_sink() {
   local module
   module=$(pactl list short modules | awk '/module-pipe-sink/ { print $1; exit }')
   [ -z "$module" ] || pactl unload-module "$module"
-  pactl list short sinks | grep -qw out || load_sink
+  pactl list short sinks | grep -qw out || load_null_sink
 }
 
 # One run of the program through the loss, and the check of it.
@@ -114,14 +127,16 @@ attempt() {
   start_capture "$work/before.raw"
   wait_for_capture "$work/before.raw" || return 1
   wait_for_sink_in_step || return 1
-  run_playing_program "$program" "$mode" "$device" "Z:$work/rising.wav" > "$work/events.txt" &
+  local program_mode=$mode
+  [ "$mode" = fresh ] && program_mode=resume
+  run_playing_program "$program" "$program_mode" "$device" "Z:$work/rising.wav" > "$work/events.txt" &
   local program_pid=$! status=0
   pids+=("$program_pid")
   lose_the_sink || return 1
-  if [ "$mode" = resume ]; then
-    sleep 0.5
-    bring_the_sink_back
-  fi
+  case $mode in
+    resume) sleep 0.5; bring_the_sink_back ;;
+    fresh) sleep 0.5; bring_a_fresh_sink_back ;;
+  esac
   wait "$program_pid" || status=$?
   sleep 0.3
   restore_null_sink

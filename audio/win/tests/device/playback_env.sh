@@ -29,6 +29,19 @@ wait_for_sink_in_step() {
   return 1
 }
 
+# The test environment's null sink "out", unloaded (its output goes away for
+# every client) and loaded again as the default sink.
+null_sink_args="sink_name=out rate=44100 channels=2"
+unload_null_sink() {
+  local module
+  module=$(pactl list short modules | awk '/module-null-sink/ { print $1; exit }')
+  [ -z "$module" ] || pactl unload-module "$module"
+}
+load_null_sink() {
+  pactl load-module module-null-sink $null_sink_args >/dev/null
+  pactl set-default-sink out
+}
+
 # Runs a Windows program under Wine, at a raised priority where allowed.
 # Windows boosts the threads of audio programs; Wine on Linux does not, and
 # the other builds on this shared machine would otherwise starve Wine's

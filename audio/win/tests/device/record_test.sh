@@ -7,6 +7,8 @@
 # Needs the test environment (scripts/env/test-env.sh): PULSE_SERVER and WINE.
 # Only the capture process this script starts is stopped, by its PID.
 # RECORD_KEEP=DIR keeps the last capture and the program's log there.
+# RECORD_ANALYSER=SCRIPT checks the capture with another analyser than
+# analyse_capture.py (same arguments, same exit codes).
 #
 # This machine's two cores are shared with other builds; when they starve
 # Wine's and PulseAudio's threads, the sound server runs out of sound to
@@ -63,7 +65,7 @@ attempt() {
     echo "record_test: the program failed with status $status"
     return 1
   fi
-  python3 "$tools/analyse_capture.py" "${analyser_options[@]}" "$work/capture.raw" "$work/events.txt"
+  python3 "${RECORD_ANALYSER:-$tools/analyse_capture.py}" "${analyser_options[@]}" "$work/capture.raw" "$work/events.txt"
 }
 
 underrun_exit=3

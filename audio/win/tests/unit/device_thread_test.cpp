@@ -37,6 +37,7 @@ struct FakeControl {
     std::atomic<int> starts_out_of_memory{0};  // and starts
     std::atomic<bool> fail_next_refill{false};
     std::atomic<bool> stop_asking{false};    // the device stops signalling
+    std::atomic<int> silent_opens{0};        // the next this many open and start, but never ask for sound
     std::atomic<int> broken_kind{-1};        // every open of this kind fails
     std::atomic<audio::Error> broken_with{audio::Error::start_failed};  // with this error
     std::atomic<int> opens_of_kind[2] = {};
@@ -66,6 +67,10 @@ public:
         }
         allocate_unless(control.opens_out_of_memory);
         timer_ = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+        if (control.silent_opens.load() > 0) {
+            --control.silent_opens;
+            return timer_ != nullptr ? audio::Error::none : audio::Error::start_failed;  // never set
+        }
         LARGE_INTEGER due;
         due.QuadPart = -100000;  // 10 ms from now
         return timer_ != nullptr && SetWaitableTimer(timer_, &due, 10, nullptr, nullptr, FALSE)
@@ -156,6 +161,7 @@ protected:
         control.opens_to_fail = 0;
         control.fail_next_refill = false;
         control.stop_asking = false;
+        control.silent_opens = 0;
         control.broken_kind = -1;
         for (std::atomic<int>& opens : control.opens_of_kind) opens = 0;
         control.open_times.clear();
@@ -244,6 +250,30 @@ TEST_F(DeviceThreadRecovery, EachReopenWalksTheBackendTable) {
             EXPECT_EQ(control.opens_of_kind[1].load(), 0);
         }
     }
+}
+
+TEST_F(DeviceThreadRecovery, OnlySoundFlowingEndsTheStall) {
+    // The first reopen starts but its device never asks for sound: the
+    // output stays stalled, is given up as lost, and the next reopen plays.
+    control.silent_opens = 1;
+    source.resumes = 0;
+    control.fail_next_refill = true;
+    ASSERT_TRUE(wait_for_stalled(source, true, 0.5));
+    Sleep(2500);
+    EXPECT_FALSE(source.stalled.load());
+    EXPECT_EQ(source.resumes.load(), 1) << "reported back by a device that asked for no sound";
+    EXPECT_EQ(reopen_times().size(), 2u);
+}
+
+TEST_F(DeviceThreadRecovery, AMissingDeviceEndsTheFirstOpenAsItEndsAReopen) {
+    output.reset();
+    control.broken_kind = 0;
+    control.broken_with = audio::Error::no_device;
+    control.opens_of_kind[1] = 0;
+    audio::Error error = audio::Error::none;
+    EXPECT_FALSE(audio::open_on_device_thread({make_fake_backend<0>, make_fake_backend<1>}, -1, kRate, &error));
+    EXPECT_EQ(error, audio::Error::no_device);
+    EXPECT_EQ(control.opens_of_kind[1].load(), 0);
 }
 
 TEST_F(DeviceThreadRecovery, ADeviceThatStopsAskingForSoundIsTreatedAsLost) {

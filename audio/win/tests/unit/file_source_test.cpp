@@ -58,6 +58,17 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     ASSERT_EQ(written, bytes.size());
 }
 
+// Another program writing on at the end of a file.
+void append_to_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, bytes.size());
+}
+
 std::unique_ptr<audio::ByteSource> open_ok(const std::string& path) {
     audio::Error error = audio::Error::none;
     std::unique_ptr<audio::ByteSource> source = audio::open_file_source(path.c_str(), &error);
@@ -71,6 +82,8 @@ TEST(FileSource, ReadsWholeFileInSmallPiecesAcrossBufferBoundaries) {
     write_file(folder.file("a.bin"), bytes);
     auto source = open_ok(folder.file("a.bin"));
     ASSERT_TRUE(source);
+    // Bytes written on since it was opened are not read.
+    append_to_file(folder.file("a.bin"), pattern(5000));
     EXPECT_EQ(source->size(), bytes.size());
 
     std::vector<uint8_t> got;
