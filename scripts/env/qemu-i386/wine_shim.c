@@ -217,6 +217,7 @@ static void keep_own_tls(unsigned int selector, unsigned int base) {
 
 #define SYS_modify_ldt 123
 #define SYS_rt_sigprocmask 175
+#define SYS_sched_yield 158
 #define SIG_SETMASK 2
 #define LDT_ENTRIES 8192
 /* Wine allocates its own LDT entries (each thread's %fs) from the bottom up;
@@ -289,13 +290,13 @@ int pthread_create(void *thread, const void *attributes, void *(*routine)(void *
   __asm__ volatile("movl %%gs, %0" : "=r"(selector));
   if (!(selector & 4) || !gdt_tls_selector) return real(thread, attributes, routine, argument);
   syscall(SYS_rt_sigprocmask, SIG_SETMASK, all_signals, start.signals, 8);
-  while (__sync_lock_test_and_set(&creating, 1)) syscall(158 /* sched_yield */);
+  while (__sync_lock_test_and_set(&creating, 1)) syscall(SYS_sched_yield);
   __asm__ volatile("movl %%gs:0, %0" : "=r"(base));
   keep_own_tls(gdt_tls_selector, base);
   __asm__ volatile("movl %0, %%gs" : : "r"(gdt_tls_selector));
   result = real(thread, attributes, start_on_own_selector, &start);
   if (result == 0)
-    while (!start.moved) syscall(158 /* sched_yield */);
+    while (!start.moved) syscall(SYS_sched_yield);
   __asm__ volatile("movl %0, %%gs" : : "r"(selector));
   __sync_lock_release(&creating);
   syscall(SYS_rt_sigprocmask, SIG_SETMASK, start.signals, 0, 8);
