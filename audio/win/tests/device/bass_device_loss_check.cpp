@@ -16,24 +16,18 @@
 #include <cstring>
 
 #include "bass.h"
+#include "check_expect.h"
 #include "event_log.h"
 #include "test_signals.h"
 
+using audio_test::expect;
 using audio_test::log_figure;
 using audio_test::unix_time_now;
 
 namespace {
 
-int failures = 0;
 HSTREAM stream = 0;
 DWORD rate = 0;
-
-void expect(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "bass_device_loss_check: %s (error %d)\n", what, BASS_ErrorGetCode());
-        ++failures;
-    }
-}
 
 double position_seconds() { return static_cast<double>(BASS_ChannelGetPosition(stream)) / rate; }
 
@@ -139,5 +133,5 @@ int main(int argc, char** argv) {
     double free_ms = (unix_time_now() - free_start) * 1000;
     log_figure("free", free_ms, "ms");
     expect(free_ms < 200, "BASS_Free took longer than 200 ms");
-    return failures == 0 ? 0 : 1;
+    return audio_test::check_exit_code();
 }

@@ -12,23 +12,15 @@
 #include <cstdlib>
 
 #include "bass.h"
+#include "check_expect.h"
 #include "event_log.h"
 
+using audio_test::expect;
 using audio_test::log_event;
 using audio_test::log_figure;
 using audio_test::unix_time_now;
 
 namespace {
-
-int failures = 0;
-
-// Reports a failed expectation and remembers it for the exit code.
-void expect(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "bass_play_check: %s (error %d)\n", what, BASS_ErrorGetCode());
-        ++failures;
-    }
-}
 
 double position_seconds(HSTREAM stream, DWORD rate) {
     return static_cast<double>(BASS_ChannelGetPosition(stream)) / rate;
@@ -106,5 +98,5 @@ int main(int argc, char** argv) {
     log_figure("free", free_ms, "ms");
     log_event("freed", 0);
     expect(free_ms < 200, "BASS_Free took longer than 200 ms");
-    return failures == 0 ? 0 : 1;
+    return audio_test::check_exit_code();
 }

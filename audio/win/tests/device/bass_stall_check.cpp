@@ -14,22 +14,15 @@
 #include <vector>
 
 #include "bass.h"
+#include "check_expect.h"
 #include "diagnostics.h"
 #include "event_log.h"
 
+using audio_test::expect;
 using audio_test::log_event;
 using audio_test::log_figure;
 
 namespace {
-
-int failures = 0;
-
-void expect(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "bass_stall_check: %s (error %d)\n", what, BASS_ErrorGetCode());
-        ++failures;
-    }
-}
 
 // The bytes of a file, for a stream played from memory.
 std::vector<char> read_whole(const char* path) {
@@ -76,5 +69,5 @@ int main(int argc, char** argv) {
     log_figure("underruns", double(audio::library_underrun_count()), "count");
     log_event("freed", 0);
     expect(BASS_Free() == TRUE, "BASS_Free failed");
-    return failures == 0 ? 0 : 1;
+    return audio_test::check_exit_code();
 }
