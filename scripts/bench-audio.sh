@@ -4,6 +4,9 @@
 #    creation must not grow with the file's length;
 #  - CPU and peak memory while our library plays a 44.1 kHz stereo MP3 to the
 #    null sink, next to mpg123 playing the same file to the same sink;
+#  - CPU while our library plays the 16-bit WAV of that sound, next to a bare
+#    waveOut player (bare_waveout) streaming the same WAV under the same Wine:
+#    the cost of the library itself, with Wine's audio path on both sides;
 #  - the same with eight streams of that file at once (each decoded ahead).
 #
 #   scripts/bench-audio.sh [SECONDS]     (default 10 s of playback)
@@ -18,9 +21,10 @@ seconds=${1:-10}
 . "$root/scripts/lib/host.sh"
 in_test_env "$root/scripts/bench-audio.sh" "$@"
 preset=$TEST_PRESET
-cmake --build --preset "$preset" --target bench_play >/dev/null
+cmake --build --preset "$preset" --target bench_play bare_waveout >/dev/null
 bin="$root/$(preset_bin "$preset")"
 player="$bin/bench_play.exe"
+bare="$bin/bare_waveout.exe"
 
 work=$(mktemp -d /tmp/bench-audio.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -98,6 +102,8 @@ ours=$(python3 "$work/measure.py" "$WINE" "$player" "Z:$work/noise_3600.mp3" "$s
 frames=$(awk -v s="$seconds" 'BEGIN { printf "%d", s * 44100 / 1152 }')
 eight=$(python3 "$work/measure.py" "$WINE" "$player" "Z:$work/noise_3600.mp3" "$seconds" 1 8)
 theirs=$(python3 "$work/measure.py" mpg123 -q -o pulse -n "$frames" "$work/noise_3600.mp3")
+our_wav=$("$WINE" "$player" "Z:$work/noise_3600.wav" "$seconds" 1)
+bare_wav=$("$WINE" "$bare" "Z:$work/noise_3600.wav" "$seconds")
 
 our_cpu=$(value cpu_percent <<<"$ours")
 our_process_cpu=$(awk -v c="$(value cpu_s <<<"$ours")" -v w="$(value wall_s <<<"$ours")" 'BEGIN { printf "%.2f", 100 * c / w }')
@@ -117,10 +123,19 @@ printf "     mpg123 -o pulse, whole run                         %6.2f %%\n" "$th
 printf "     ratio ours while playing / mpg123                 %6.2fx\n" "$(awk -v a="$our_cpu" -v b="$their_cpu" 'BEGIN { print a / b }')"
 printf "     ratio Wine process + server / mpg123              %6.2fx\n" \
   "$(awk -v a="$our_process_cpu" -v s="$our_server_cpu" -v b="$their_cpu" 'BEGIN { print (a + s) / b }')"
+echo "   CPU playing the WAV (no decoding), beside a bare waveOut player:"
+printf "     our library, while playing (GetProcessTimes)      %6.2f %%\n" "$(value cpu_percent <<<"$our_wav")"
+printf "     bare_waveout, while playing (GetProcessTimes)     %6.2f %%\n" "$(value cpu_percent <<<"$bare_wav")"
+printf "     ratio ours / bare waveOut                         %6.2fx\n" \
+  "$(awk -v a="$(value cpu_percent <<<"$our_wav")" -v b="$(value cpu_percent <<<"$bare_wav")" 'BEGIN { print a / b }')"
+printf "     ratio ours playing the MP3 / bare waveOut (WAV)   %6.2fx\n" \
+  "$(awk -v a="$our_cpu" -v b="$(value cpu_percent <<<"$bare_wav")" 'BEGIN { print a / b }')"
 echo "   peak memory:"
 printf "     our library: working set %d KB, private %d KB (GetProcessMemoryInfo)\n" "$our_peak" "$our_private"
 printf "     the Wine process, peak resident                   %8d KB\n" "$our_rss"
 printf "     mpg123, peak resident                             %8d KB\n" "$their_rss"
+printf "     bare_waveout: working set %d KB, private %d KB (GetProcessMemoryInfo)\n" \
+  "$(value peak_working_set_kb <<<"$bare_wav")" "$(value peak_private_kb <<<"$bare_wav")"
 printf "     ratio Wine process / mpg123 resident              %6.2fx\n" "$(awk -v a="$our_rss" -v b="$their_rss" 'BEGIN { print a / b }')"
 echo "   eight streams at once:"
 printf "     our library, while playing (GetProcessTimes)      %6.2f %%\n" "$(value cpu_percent <<<"$eight")"
