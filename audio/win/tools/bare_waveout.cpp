@@ -10,7 +10,6 @@
 // core), "peak_working_set_kb" and "peak_private_kb", as bench_play does.
 #include <windows.h>
 #include <mmsystem.h>
-#include <psapi.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_figures.h"
 #include "io/le_bytes.h"
 #include "test_signals.h"
 
@@ -26,13 +26,6 @@ namespace {
 
 constexpr size_t kBufferCount = 4;
 constexpr uint32_t kBufferMs = 10;
-
-double now_seconds() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Walks the RIFF chunks to "fmt " and "data": the format, and the file
 // offset and size of the sound. False when it is no 16-bit PCM WAV.
@@ -118,9 +111,9 @@ int main(int argc, char** argv) {
     };
 
     double cpu_before = audio_test::process_cpu_seconds();
-    double wall_before = now_seconds();
+    double wall_before = audio_test::now_seconds();
     for (size_t i = 0; i < kBufferCount; ++i) queue(i);
-    while (now_seconds() - wall_before < seconds) {
+    while (audio_test::now_seconds() - wall_before < seconds) {
         WaitForSingleObject(done, 100);
         for (size_t i = 0; i < kBufferCount; ++i) {
             if (headers[i].dwFlags & WHDR_DONE) {
@@ -130,15 +123,8 @@ int main(int argc, char** argv) {
         }
     }
     double cpu = audio_test::process_cpu_seconds() - cpu_before;
-    double wall = now_seconds() - wall_before;
-    std::printf("cpu_percent %.2f\n", 100.0 * cpu / wall);
-
-    PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof(memory);
-    if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory))) {
-        std::printf("peak_working_set_kb %llu\n", static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024));
-        std::printf("peak_private_kb %llu\n", static_cast<unsigned long long>(memory.PeakPagefileUsage / 1024));
-    }
+    double wall = audio_test::now_seconds() - wall_before;
+    audio_test::print_cpu_and_peak_memory(cpu, wall);
     waveOutReset(out);
     for (WAVEHDR& header : headers) waveOutUnprepareHeader(out, &header, sizeof(WAVEHDR));
     waveOutClose(out);

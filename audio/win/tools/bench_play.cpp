@@ -10,25 +10,14 @@
 // "peak_working_set_kb", "peak_private_kb" and "underruns" (times a
 // stream's decoded sound ran out).
 #include <windows.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "bass.h"
+#include "bench_figures.h"
 #include "diagnostics.h"
 #include "test_signals.h"
-
-namespace {
-
-double now_seconds() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -44,9 +33,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_play: BASS_Init failed with error %d\n", BASS_ErrorGetCode());
         return 1;
     }
-    double start = now_seconds();
+    double start = audio_test::now_seconds();
     HSTREAM stream = BASS_StreamCreateFile(FALSE, path, 0, 0, 0);
-    double create_ms = (now_seconds() - start) * 1000;
+    double create_ms = (audio_test::now_seconds() - start) * 1000;
     if (stream == 0) {
         std::fprintf(stderr, "bench_play: cannot create a stream of %s: error %d\n", path, BASS_ErrorGetCode());
         BASS_Free();
@@ -56,22 +45,13 @@ int main(int argc, char** argv) {
 
     if (seconds > 0) {
         double cpu_before = audio_test::process_cpu_seconds();
-        double wall_before = now_seconds();
+        double wall_before = audio_test::now_seconds();
         BASS_ChannelPlay(stream, FALSE);
         for (int i = 1; i < streams; ++i) BASS_ChannelPlay(BASS_StreamCreateFile(FALSE, path, 0, 0, 0), FALSE);
         Sleep(static_cast<DWORD>(seconds * 1000));
         double cpu = audio_test::process_cpu_seconds() - cpu_before;
-        double wall = now_seconds() - wall_before;
-        std::printf("cpu_percent %.2f\n", 100.0 * cpu / wall);
-
-        PROCESS_MEMORY_COUNTERS memory = {};
-        memory.cb = sizeof(memory);
-        if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory))) {
-            std::printf("peak_working_set_kb %llu\n",
-                        static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024));
-            std::printf("peak_private_kb %llu\n",
-                        static_cast<unsigned long long>(memory.PeakPagefileUsage / 1024));
-        }
+        double wall = audio_test::now_seconds() - wall_before;
+        audio_test::print_cpu_and_peak_memory(cpu, wall);
         std::printf("underruns %llu\n", static_cast<unsigned long long>(audio::library_underrun_count()));
     }
     BASS_Free();
