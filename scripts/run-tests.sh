@@ -36,10 +36,9 @@ windows() {
   # The shipped program's tests judge sound recorded while the other Windows
   # tests run beside them on two cores (and, under qemu, emulated): a shipped
   # test that fails gets one more run, and its first failure stays in the log.
-  local retry=(--repeat until-pass:2)
   echo "== Windows tests under Wine: the shipped program (preset mingw) beside the rest"
   TESTENV_DIR="$root/build/testenv-shipped" WINEPREFIX_OVERRIDE="$root/build/wineprefix-$WINE_ARCH-shipped" \
-    scripts/env/test-env.sh run ctest --preset mingw -L shipped "${retry[@]}" >"$shipped_log" 2>&1 &
+    scripts/env/test-env.sh run ctest --preset mingw -L shipped --repeat until-pass:2 >"$shipped_log" 2>&1 &
   local shipped=$!
   scripts/env/test-env.sh run bash -c \
     'echo "== preset $TEST_PRESET"; ctest --preset "$TEST_PRESET" -LE shipped --parallel 2' || status=1

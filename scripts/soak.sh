@@ -12,9 +12,10 @@
 #
 # Figures come every 1,000 cycles on the null device; every 100 on the real
 # one, whose run is shorter. The soak program's open host file descriptors
-# are sampled every second, and their first, last and highest count printed. Runs itself inside the test environment
-# (scripts/env/test-env.sh) when not already there, and builds only the soak
-# program of the preset the environment names.
+# are sampled every second, and their first, last and highest count printed.
+# Runs itself inside the test environment (scripts/env/test-env.sh) when not
+# already there, and builds only the soak program of the preset the
+# environment names.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 null_cycles=${1:-10000}

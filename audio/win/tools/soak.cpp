@@ -20,14 +20,13 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
 #include "bass.h"
 #include "diagnostics.h"
 #include "process_figures.h"
+#include "test_signals.h"
 
 using audio_test::ProcessFigures;
 
@@ -66,15 +65,12 @@ void expect(bool ok, const char* what, long cycle, const char* path) {
 // A file to cycle over, with its bytes for the cycles that play from memory.
 struct SoakFile {
     const char* path;
-    std::vector<char> bytes;
+    std::vector<uint8_t> bytes;
 };
 
 std::vector<SoakFile> read_files(char** paths, int count) {
     std::vector<SoakFile> files;
-    for (int i = 0; i < count; ++i) {
-        std::ifstream in(paths[i], std::ios::binary);
-        files.push_back({paths[i], std::vector<char>(std::istreambuf_iterator<char>(in), {})});
-    }
+    for (int i = 0; i < count; ++i) files.push_back({paths[i], audio_test::read_file(paths[i])});
     return files;
 }
 

@@ -17,26 +17,11 @@
 #include "check_expect.h"
 #include "diagnostics.h"
 #include "event_log.h"
+#include "test_signals.h"
 
 using audio_test::expect;
 using audio_test::log_event;
 using audio_test::log_figure;
-
-namespace {
-
-// The bytes of a file, for a stream played from memory.
-std::vector<char> read_whole(const char* path) {
-    std::vector<char> bytes;
-    if (FILE* f = std::fopen(path, "rb")) {
-        char chunk[65536];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-        std::fclose(f);
-    }
-    return bytes;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 5 && argc != 6) {
@@ -47,7 +32,7 @@ int main(int argc, char** argv) {
     uint64_t stall_byte = kHeaderBytes + uint64_t(std::atof(argv[2]) * 44100) * kFrameBytes;
     unsigned stall_ms = unsigned(std::atoi(argv[3]));
     DWORD play_ms = DWORD(std::atof(argv[4]) * 1000);
-    std::vector<char> other_bytes = argc == 6 ? read_whole(argv[5]) : std::vector<char>();
+    std::vector<uint8_t> other_bytes = argc == 6 ? audio_test::read_file(argv[5]) : std::vector<uint8_t>();
 
     if (!BASS_Init(1, 44100, 0, nullptr, nullptr)) {
         std::fprintf(stderr, "bass_stall_check: BASS_Init failed with error %d\n", BASS_ErrorGetCode());
